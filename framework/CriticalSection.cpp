@@ -1,0 +1,44 @@
+#include "framework/CriticalSection.h"
+
+#include <atomic>
+
+uint64_t currentThreadId() {
+    static std::atomic<uint64_t> next{1};
+    thread_local uint64_t id = next.fetch_add(1);
+    return id;
+}
+
+CriticalSection::~CriticalSection() {
+    // A section destroyed while held by the destroying thread is left once per count.
+    while (count_.load() > 0 && owner_.load() == currentThreadId()) {
+        count_.fetch_sub(1);
+        mutex_.unlock();
+    }
+}
+
+void CriticalSection::lock() {
+    mutex_.lock();
+    count_.fetch_add(1, std::memory_order_relaxed);
+    owner_.store(currentThreadId(), std::memory_order_relaxed);
+}
+
+bool CriticalSection::unlock() {
+    // Only the holder can see a non-zero count it owns; anyone else finds the section
+    // either free (count 0) or held by another thread, and must not leave it.
+    if (count_.load(std::memory_order_relaxed) == 0) return false;
+    uint64_t me = currentThreadId();
+    uint64_t owner = owner_.load(std::memory_order_relaxed);
+    if (owner != me && owner != 0) return false;
+    if (count_.fetch_sub(1, std::memory_order_relaxed) == 1) owner_.store(0, std::memory_order_relaxed);
+    mutex_.unlock();
+    return true;
+}
+
+bool CriticalSection::lockUnlessOwnedByOther() {
+    uint64_t owner = owner_.load(std::memory_order_relaxed);
+    if (owner != 0 && owner != currentThreadId()) return false;
+    lock();
+    return true;
+}
+
+bool CriticalSection::isOwnedByCurrentThread() { return owner_.load(std::memory_order_relaxed) == currentThreadId(); }
