@@ -29,12 +29,14 @@ function(layerdeck_target_name out folder)
 endfunction()
 
 # layerdeck_library(<folder> [DEPS <folder>...] [LIBS <targets>...] [PUBLIC_LIBS <targets>...])
-# Sources are every .cpp/.c under the folder (sub-folders included).
+# Sources are every .cpp/.c under the folder (sub-folders included) except main.cpp,
+# which belongs to the folder's executable.
 function(layerdeck_library folder)
   cmake_parse_arguments(A "" "" "DEPS;LIBS;PUBLIC_LIBS" ${ARGN})
   layerdeck_target_name(target ${folder})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        ${CMAKE_SOURCE_DIR}/${folder}/*.cpp ${CMAKE_SOURCE_DIR}/${folder}/*.c)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.h)
   if(sources)
     add_library(${target} STATIC ${sources} ${headers})
