@@ -18,17 +18,17 @@ CriticalSection::~CriticalSection() {
 
 void CriticalSection::lock() {
     mutex_.lock();
-    count_.fetch_add(1, std::memory_order_relaxed);
     owner_.store(currentThreadId(), std::memory_order_relaxed);
+    count_.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool CriticalSection::unlock() {
-    // Only the holder can see a non-zero count it owns; anyone else finds the section
-    // either free (count 0) or held by another thread, and must not leave it.
+    // Only the holder may leave. The owner record is written only by the holder, so a
+    // thread reading its own id there really holds the section; a thread that reads 0
+    // may be looking at a holder that has entered but not yet recorded itself, and must
+    // not release a mutex it does not own.
     if (count_.load(std::memory_order_relaxed) == 0) return false;
-    uint64_t me = currentThreadId();
-    uint64_t owner = owner_.load(std::memory_order_relaxed);
-    if (owner != me && owner != 0) return false;
+    if (owner_.load(std::memory_order_relaxed) != currentThreadId()) return false;
     if (count_.fetch_sub(1, std::memory_order_relaxed) == 1) owner_.store(0, std::memory_order_relaxed);
     mutex_.unlock();
     return true;
@@ -41,4 +41,6 @@ bool CriticalSection::lockUnlessOwnedByOther() {
     return true;
 }
 
-bool CriticalSection::isOwnedByCurrentThread() { return owner_.load(std::memory_order_relaxed) == currentThreadId(); }
+bool CriticalSection::isOwnedByCurrentThread() {
+    return owner_.load(std::memory_order_relaxed) == currentThreadId();
+}

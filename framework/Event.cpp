@@ -14,7 +14,9 @@ struct EventWaiter {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-Clock::time_point deadlineAfter(uint32_t ms) { return Clock::now() + std::chrono::milliseconds(ms); }
+Clock::time_point deadlineAfter(uint32_t ms) {
+    return Clock::now() + std::chrono::milliseconds(ms);
+}
 }  // namespace
 
 Event::Event(Reset mode) : manual_(mode == Reset::Manual) {}
@@ -24,24 +26,23 @@ Event::~Event() {
 }
 
 void Event::set() {
-    std::vector<detail::EventWaiter*> toPoke;
     {
         std::lock_guard<std::mutex> g(mutex_);
         signalled_ = true;
         flag_.store(true, std::memory_order_release);
-        toPoke = waiters_;
         // Poke while the event's lock is held so a waiter cannot unregister and vanish
-        // between our copy and the poke.
-        for (detail::EventWaiter* w : toPoke) {
+        // meanwhile.
+        for (detail::EventWaiter* w : waiters_) {
             std::lock_guard<std::mutex> wg(w->mutex);
             w->poked = true;
             w->cv.notify_all();
         }
+        // Notify before unlocking: a waiter that returns may destroy the event at once.
+        if (manual_)
+            cv_.notify_all();
+        else
+            cv_.notify_one();
     }
-    if (manual_)
-        cv_.notify_all();
-    else
-        cv_.notify_one();
 }
 
 void Event::reset() {
@@ -109,11 +110,10 @@ int Event::waitAny(const std::vector<Event*>& events, uint32_t ms) {
 Semaphore::Semaphore(long initial, long maximum) : count_(initial), maximum_(maximum) {}
 
 bool Semaphore::release(long n) {
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        if (n <= 0 || n > maximum_ - count_) return false;
-        count_ += n;
-    }
+    std::lock_guard<std::mutex> g(mutex_);
+    if (n <= 0 || n > maximum_ - count_) return false;
+    count_ += n;
+    // Notify under the lock: a waiter that returns may destroy the semaphore at once.
     if (n == 1)
         cv_.notify_one();
     else

@@ -9,7 +9,9 @@
 
 namespace {
 
-std::u16string text(const IException& e) { return e.message(); }
+std::u16string text(const IException& e) {
+    return e.message();
+}
 
 TEST(Exceptions, DirectxExceptionTakesCategoryNameWhenNoText) {
     directx_exception e(5, static_cast<int32_t>(0x80004001), nullptr);

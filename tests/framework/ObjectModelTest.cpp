@@ -92,9 +92,11 @@ TEST(WideString, Utf8RoundTripIncludingSurrogatesAndBadInput) {
     std::u16string jp = u"終了します。よろしいですか？";
     EXPECT_EQ(fromUtf8(toUtf8(jp)), jp);
     std::u16string astral = u"a\U0001F600b";
-    EXPECT_EQ(toUtf8(astral), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(toUtf8(astral),
+              "a\xF0\x9F\x98\x80"
+              "b");
     EXPECT_EQ(fromUtf8(toUtf8(astral)), astral);
-    EXPECT_EQ(fromUtf8("\xC3"), u"\uFFFD");            // truncated
+    EXPECT_EQ(fromUtf8("\xC3"), u"\uFFFD");              // truncated
     EXPECT_EQ(fromUtf8("\xC0\x80x"), u"\uFFFD\uFFFDx");  // overlong
     EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }

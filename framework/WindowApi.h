@@ -1,0 +1,230 @@
+#pragma once
+// The window-system operations the framework and the shell call, with the platform's
+// names, values and argument order. The framework does not know the toolkit underneath:
+// the user-interface layer fills a WindowApi table at start-up and installs it. Until a
+// table is installed (and for any entry it leaves empty) each call fails cleanly, giving
+// FALSE, 0 or null.
+//
+// What an installed table must do, because the framework and the shell rely on it:
+// - CreateWindowEx sends WM_CREATE to the class's window procedure before it returns,
+//   with lParam pointing to a CREATESTRUCTW whose lpCreateParams is the creation
+//   parameter given to CreateWindowEx; DestroyWindow sends WM_DESTROY.
+// - PostMessage may be called from any thread; the message is handled later on the
+//   user-interface thread. PostQuitMessage ends the message loop with the given code.
+// - SendMessage calls the window's procedure and returns its result.
+#include "framework/Rect.h"
+#include "framework/WinTypes.h"
+
+using ATOM = uint16_t;
+using HGDIOBJ = void*;
+using WNDPROC = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Messages.
+constexpr UINT WM_NULL = 0x0000;
+constexpr UINT WM_CREATE = 0x0001;
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_MOVE = 0x0003;
+constexpr UINT WM_SIZE = 0x0005;
+constexpr UINT WM_ACTIVATE = 0x0006;
+constexpr UINT WM_SETFOCUS = 0x0007;
+constexpr UINT WM_KILLFOCUS = 0x0008;
+constexpr UINT WM_ENABLE = 0x000A;
+constexpr UINT WM_SETTEXT = 0x000C;
+constexpr UINT WM_GETTEXT = 0x000D;
+constexpr UINT WM_GETTEXTLENGTH = 0x000E;
+constexpr UINT WM_PAINT = 0x000F;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_ERASEBKGND = 0x0014;
+constexpr UINT WM_SHOWWINDOW = 0x0018;
+constexpr UINT WM_GETMINMAXINFO = 0x0024;
+constexpr UINT WM_SETFONT = 0x0030;
+constexpr UINT WM_GETFONT = 0x0031;
+constexpr UINT WM_WINDOWPOSCHANGED = 0x0047;
+constexpr UINT WM_NOTIFY = 0x004E;
+constexpr UINT WM_NCCREATE = 0x0081;
+constexpr UINT WM_NCDESTROY = 0x0082;
+constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr UINT WM_KEYUP = 0x0101;
+constexpr UINT WM_CHAR = 0x0102;
+constexpr UINT WM_INITDIALOG = 0x0110;
+constexpr UINT WM_COMMAND = 0x0111;
+constexpr UINT WM_SYSCOMMAND = 0x0112;
+constexpr UINT WM_TIMER = 0x0113;
+constexpr UINT WM_HSCROLL = 0x0114;
+constexpr UINT WM_VSCROLL = 0x0115;
+constexpr UINT WM_INITMENUPOPUP = 0x0117;
+constexpr UINT WM_MOUSEMOVE = 0x0200;
+constexpr UINT WM_LBUTTONDOWN = 0x0201;
+constexpr UINT WM_LBUTTONUP = 0x0202;
+constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
+constexpr UINT WM_RBUTTONDOWN = 0x0204;
+constexpr UINT WM_RBUTTONUP = 0x0205;
+constexpr UINT WM_MOUSEWHEEL = 0x020A;
+constexpr UINT WM_SIZING = 0x0214;
+constexpr UINT WM_DROPFILES = 0x0233;
+constexpr UINT WM_USER = 0x0400;
+constexpr UINT WM_APP = 0x8000;
+
+// Window styles.
+constexpr DWORD WS_OVERLAPPED = 0x00000000;
+constexpr DWORD WS_POPUP = 0x80000000;
+constexpr DWORD WS_CHILD = 0x40000000;
+constexpr DWORD WS_MINIMIZE = 0x20000000;
+constexpr DWORD WS_VISIBLE = 0x10000000;
+constexpr DWORD WS_DISABLED = 0x08000000;
+constexpr DWORD WS_CLIPSIBLINGS = 0x04000000;
+constexpr DWORD WS_CLIPCHILDREN = 0x02000000;
+constexpr DWORD WS_MAXIMIZE = 0x01000000;
+constexpr DWORD WS_CAPTION = 0x00C00000;  // WS_BORDER | WS_DLGFRAME
+constexpr DWORD WS_BORDER = 0x00800000;
+constexpr DWORD WS_DLGFRAME = 0x00400000;
+constexpr DWORD WS_VSCROLL = 0x00200000;
+constexpr DWORD WS_HSCROLL = 0x00100000;
+constexpr DWORD WS_SYSMENU = 0x00080000;
+constexpr DWORD WS_THICKFRAME = 0x00040000;
+constexpr DWORD WS_GROUP = 0x00020000;
+constexpr DWORD WS_TABSTOP = 0x00010000;
+constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
+constexpr DWORD WS_MAXIMIZEBOX = 0x00010000;
+constexpr DWORD WS_OVERLAPPEDWINDOW =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+constexpr DWORD WS_POPUPWINDOW = WS_POPUP | WS_BORDER | WS_SYSMENU;
+
+// Extended window styles.
+constexpr DWORD WS_EX_DLGMODALFRAME = 0x00000001;
+constexpr DWORD WS_EX_NOPARENTNOTIFY = 0x00000004;
+constexpr DWORD WS_EX_TOPMOST = 0x00000008;
+constexpr DWORD WS_EX_ACCEPTFILES = 0x00000010;
+constexpr DWORD WS_EX_TRANSPARENT = 0x00000020;
+constexpr DWORD WS_EX_TOOLWINDOW = 0x00000080;
+constexpr DWORD WS_EX_WINDOWEDGE = 0x00000100;
+constexpr DWORD WS_EX_CLIENTEDGE = 0x00000200;
+constexpr DWORD WS_EX_CONTROLPARENT = 0x00010000;
+constexpr DWORD WS_EX_STATICEDGE = 0x00020000;
+constexpr DWORD WS_EX_APPWINDOW = 0x00040000;
+constexpr DWORD WS_EX_OVERLAPPEDWINDOW = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
+
+// Class styles.
+constexpr UINT CS_VREDRAW = 0x0001;
+constexpr UINT CS_HREDRAW = 0x0002;
+constexpr UINT CS_DBLCLKS = 0x0008;
+constexpr UINT CS_OWNDC = 0x0020;
+constexpr UINT CS_CLASSDC = 0x0040;
+constexpr UINT CS_PARENTDC = 0x0080;
+constexpr UINT CS_NOCLOSE = 0x0200;
+constexpr UINT CS_SAVEBITS = 0x0800;
+
+constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000u);
+
+// Show commands.
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_NORMAL = 1;
+constexpr int SW_SHOWMINIMIZED = 2;
+constexpr int SW_SHOWMAXIMIZED = 3;
+constexpr int SW_MAXIMIZE = 3;
+constexpr int SW_SHOWNOACTIVATE = 4;
+constexpr int SW_SHOW = 5;
+constexpr int SW_MINIMIZE = 6;
+constexpr int SW_SHOWMINNOACTIVE = 7;
+constexpr int SW_SHOWNA = 8;
+constexpr int SW_RESTORE = 9;
+constexpr int SW_SHOWDEFAULT = 10;
+
+// Stock objects.
+constexpr int WHITE_BRUSH = 0;
+constexpr int LTGRAY_BRUSH = 1;
+constexpr int GRAY_BRUSH = 2;
+constexpr int DKGRAY_BRUSH = 3;
+constexpr int BLACK_BRUSH = 4;
+constexpr int NULL_BRUSH = 5;
+constexpr int DEFAULT_GUI_FONT = 17;
+
+// System icon and cursor resources (loaded with a null instance).
+constexpr UINT IDI_APPLICATION = 32512;
+constexpr UINT IDC_ARROW = 32512;
+
+struct WNDCLASSEXW {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCWSTR lpszMenuName;
+    LPCWSTR lpszClassName;
+    HICON hIconSm;
+};
+
+// What WM_CREATE's lParam points to.
+struct CREATESTRUCTW {
+    void* lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCWSTR lpszName;
+    LPCWSTR lpszClass;
+    DWORD dwExStyle;
+};
+
+// What WM_GETMINMAXINFO's lParam points to.
+struct MINMAXINFO {
+    POINT ptReserved;
+    POINT ptMaxSize;
+    POINT ptMaxPosition;
+    POINT ptMinTrackSize;
+    POINT ptMaxTrackSize;
+};
+
+using CreateWindowExFunction = HWND (*)(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
+                                        int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                                        void* param);
+
+struct WindowApi {
+    LRESULT (*DefWindowProc)(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = nullptr;
+    BOOL (*PostMessage)(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = nullptr;
+    void (*PostQuitMessage)(int exitCode) = nullptr;
+    LRESULT (*SendMessage)(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = nullptr;
+    ATOM (*RegisterClassEx)(const WNDCLASSEXW* windowClass) = nullptr;
+    BOOL (*UnregisterClass)(LPCWSTR className, HINSTANCE instance) = nullptr;
+    CreateWindowExFunction CreateWindowEx = nullptr;
+    BOOL (*DestroyWindow)(HWND window) = nullptr;
+    BOOL (*AdjustWindowRectEx)(RECT* rect, DWORD style, BOOL menu, DWORD exStyle) = nullptr;
+    BOOL (*ShowWindow)(HWND window, int showCommand) = nullptr;
+    BOOL (*UpdateWindow)(HWND window) = nullptr;
+    BOOL (*GetClientRect)(HWND window, RECT* rect) = nullptr;
+    HGDIOBJ (*GetStockObject)(int object) = nullptr;
+    HICON (*LoadIcon)(HINSTANCE instance, UINT resourceId) = nullptr;
+    HCURSOR (*LoadCursor)(HINSTANCE instance, UINT resourceId) = nullptr;
+};
+
+// Installs a copy of table as the process-wide window system, replacing any earlier one.
+// Calls made on other threads while it is replaced see either the old or the new table.
+void installWindowApi(const WindowApi& table);
+// Back to no window system: every call fails.
+void uninstallWindowApi();
+// The installed table, or null.
+const WindowApi* windowApi();
+
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+ATOM RegisterClassExW(const WNDCLASSEXW* windowClass);
+BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
+                     int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
+BOOL DestroyWindow(HWND window);
+BOOL AdjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD exStyle);
+BOOL ShowWindow(HWND window, int showCommand);
+BOOL UpdateWindow(HWND window);
+BOOL GetClientRect(HWND window, RECT* rect);
+HGDIOBJ GetStockObject(int object);
+HICON LoadIconW(HINSTANCE instance, UINT resourceId);
+HCURSOR LoadCursorW(HINSTANCE instance, UINT resourceId);
