@@ -158,8 +158,14 @@ void shadeSpanSse2(const SpanJob& j) {
                 pass = compare32(j.depthFunc, zv, depthOld);
                 if (_mm_movemask_epi8(pass) == 0) continue;
             }
-            __m128i dst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.dst + i));
             __m128i c = _mm_or_si128(_mm_andnot_si128(alphaByte, t), constAlphaPixel);
+            if (copy && _mm_movemask_epi8(pass) == 0xFFFF) {
+                // Every pixel is replaced: the target need not be read.
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(j.dst + i), _mm_or_si128(c, orMask));
+                if (j.depth && j.depthWrite) _mm_storeu_si128(reinterpret_cast<__m128i*>(j.depth + i), zv);
+                continue;
+            }
+            __m128i dst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.dst + i));
             __m128i out;
             if (copy) {
                 out = c;

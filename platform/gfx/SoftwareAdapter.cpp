@@ -104,6 +104,8 @@ void SoftwareAdapter::setFormatUses(D3DFORMAT format, uint32_t uses) {
     formatUses_[format] = uses;
 }
 
+// One full-HD desktop: the size only answers display-mode queries; windows are sized by
+// their own presentation parameters.
 void SoftwareAdapter::desktopSize(UINT* width, UINT* height) const {
     *width = 1920;
     *height = 1080;

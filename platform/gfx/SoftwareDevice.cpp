@@ -1155,6 +1155,7 @@ HRESULT SoftwareDevice::draw(D3DPRIMITIVETYPE type, UINT count, const uint8_t* v
                              const uint8_t* indices, UINT indexBytes, D3DFORMAT indexFormat, INT baseVertex,
                              UINT start) {
     if (!inScene_ || count == 0 || type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN) return D3DERR_INVALIDCALL;
+    if (count > adapter_->caps().MaxPrimitiveCount) return D3DERR_INVALIDCALL;
     VertexLayout layout = vertexLayout(fvf_);
     if (!layout.valid || stride < layout.size || !renderTarget_) return D3DERR_INVALIDCALL;
     uint64_t needed;

@@ -85,7 +85,9 @@ HRESULT SoftwareTexture::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE filter) {
 }
 
 void SoftwareTexture::GenerateMipSubLevels() {
-    if (usage_ & D3DUSAGE_AUTOGENMIPMAP) regenerateMips();
+    if (!(usage_ & D3DUSAGE_AUTOGENMIPMAP)) return;
+    ScopedLock hold(link_.device()->lock());
+    regenerateMips();
 }
 
 void SoftwareTexture::regenerateMips() {
@@ -119,7 +121,11 @@ HRESULT SoftwareTexture::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT
 HRESULT SoftwareTexture::UnlockRect(UINT level) {
     if (level >= levels_.size()) return D3DERR_INVALIDCALL;
     HRESULT hr = levels_[level]->UnlockRect();
-    if (SUCCEEDED(hr) && level == 0 && (usage_ & D3DUSAGE_AUTOGENMIPMAP)) regenerateMips();
+    if (SUCCEEDED(hr) && level == 0 && (usage_ & D3DUSAGE_AUTOGENMIPMAP)) {
+        // The device may be sampling the lower levels.
+        ScopedLock hold(link_.device()->lock());
+        regenerateMips();
+    }
     return hr;
 }
 
