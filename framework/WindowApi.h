@@ -12,11 +12,37 @@
 // - PostMessage may be called from any thread; the message is handled later on the
 //   user-interface thread. PostQuitMessage ends the message loop with the given code.
 // - SendMessage calls the window's procedure and returns its result.
+// - GetMessage waits for the next posted message or timer (WM_TIMER) of the calling
+//   user-interface thread and answers 0 for WM_QUIT; input events of the toolkit reach
+//   the window procedures while it waits.
+// - Child controls ("BUTTON", "STATIC", "msctls_trackbar32") answer their BM_/TBM_
+//   messages and notify their parent with WM_COMMAND and WM_HSCROLL.
+// - A window with WS_EX_ACCEPTFILES receives WM_DROPFILES with an HDROP listing the
+//   dropped files in drop order; the handler reads it with DragQueryFile and frees it
+//   with DragFinish.
 #include "framework/Rect.h"
 #include "framework/WinTypes.h"
 
 using ATOM = uint16_t;
 using HGDIOBJ = void*;
+using HDROP = struct HDROP__*;
+using TIMERPROC = void (*)(HWND window, UINT message, UINT_PTR id, DWORD time);
+
+constexpr WORD LOWORD(uintptr_t v) {
+    return static_cast<WORD>(v & 0xFFFF);
+}
+constexpr WORD HIWORD(uintptr_t v) {
+    return static_cast<WORD>((v >> 16) & 0xFFFF);
+}
+constexpr LONG MAKELONG(WORD low, WORD high) {
+    return static_cast<LONG>(static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16));
+}
+constexpr WPARAM MAKEWPARAM(WORD low, WORD high) {
+    return static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(low, high)));
+}
+constexpr LPARAM MAKELPARAM(WORD low, WORD high) {
+    return static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(low, high)));
+}
 using WNDPROC = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Messages.
@@ -64,6 +90,88 @@ constexpr UINT WM_MOUSEWHEEL = 0x020A;
 constexpr UINT WM_SIZING = 0x0214;
 constexpr UINT WM_DROPFILES = 0x0233;
 constexpr UINT WM_USER = 0x0400;
+
+// WM_SIZE kinds.
+constexpr WPARAM SIZE_RESTORED = 0;
+constexpr WPARAM SIZE_MINIMIZED = 1;
+constexpr WPARAM SIZE_MAXIMIZED = 2;
+
+// Buttons.
+constexpr DWORD BS_PUSHBUTTON = 0x00000000;
+constexpr DWORD BS_ICON = 0x00000040;
+constexpr DWORD BS_BITMAP = 0x00000080;
+constexpr WORD BN_CLICKED = 0;
+constexpr UINT BM_GETCHECK = 0x00F0;
+constexpr UINT BM_SETCHECK = 0x00F1;
+constexpr UINT BM_CLICK = 0x00F5;
+constexpr UINT BM_GETIMAGE = 0x00F6;
+constexpr UINT BM_SETIMAGE = 0x00F7;
+constexpr WPARAM IMAGE_BITMAP = 0;
+constexpr WPARAM IMAGE_ICON = 1;
+
+// Static text.
+constexpr DWORD SS_LEFT = 0x00000000;
+constexpr DWORD SS_CENTER = 0x00000001;
+constexpr DWORD SS_RIGHT = 0x00000002;
+constexpr DWORD SS_TYPEMASK = 0x0000001F;
+constexpr DWORD SS_CENTERIMAGE = 0x00000200;
+
+// Trackbars.
+constexpr DWORD TBS_AUTOTICKS = 0x0001;
+constexpr DWORD TBS_VERT = 0x0002;
+constexpr DWORD TBS_HORZ = 0x0000;
+constexpr DWORD TBS_BOTH = 0x0008;
+constexpr DWORD TBS_NOTICKS = 0x0010;
+constexpr UINT TBM_GETPOS = WM_USER;
+constexpr UINT TBM_GETRANGEMIN = WM_USER + 1;
+constexpr UINT TBM_GETRANGEMAX = WM_USER + 2;
+constexpr UINT TBM_SETPOS = WM_USER + 5;
+constexpr UINT TBM_SETRANGE = WM_USER + 6;
+constexpr UINT TBM_SETRANGEMIN = WM_USER + 7;
+constexpr UINT TBM_SETRANGEMAX = WM_USER + 8;
+constexpr UINT TBM_SETPAGESIZE = WM_USER + 21;
+constexpr UINT TBM_GETPAGESIZE = WM_USER + 22;
+constexpr UINT TBM_SETLINESIZE = WM_USER + 23;
+constexpr UINT TBM_GETLINESIZE = WM_USER + 24;
+// WM_HSCROLL codes (low word of wParam; the high word carries the position for
+// TB_THUMBTRACK and TB_THUMBPOSITION).
+constexpr WORD TB_LINEUP = 0;
+constexpr WORD TB_LINEDOWN = 1;
+constexpr WORD TB_PAGEUP = 2;
+constexpr WORD TB_PAGEDOWN = 3;
+constexpr WORD TB_THUMBPOSITION = 4;
+constexpr WORD TB_THUMBTRACK = 5;
+constexpr WORD TB_TOP = 6;
+constexpr WORD TB_BOTTOM = 7;
+constexpr WORD TB_ENDTRACK = 8;
+
+// Message boxes.
+constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_OKCANCEL = 0x00000001;
+constexpr UINT MB_YESNO = 0x00000004;
+constexpr UINT MB_TYPEMASK = 0x0000000F;
+constexpr UINT MB_ICONERROR = 0x00000010;
+constexpr UINT MB_ICONQUESTION = 0x00000020;
+constexpr UINT MB_ICONWARNING = 0x00000030;
+constexpr UINT MB_ICONINFORMATION = 0x00000040;
+constexpr UINT MB_ICONMASK = 0x000000F0;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// The open-file dialog.
+constexpr DWORD OFN_HIDEREADONLY = 0x00000004;
+constexpr DWORD OFN_PATHMUSTEXIST = 0x00000800;
+constexpr DWORD OFN_FILEMUSTEXIST = 0x00001000;
+
+// SetWindowPos flags.
+constexpr UINT SWP_NOSIZE = 0x0001;
+constexpr UINT SWP_NOMOVE = 0x0002;
+constexpr UINT SWP_NOZORDER = 0x0004;
+constexpr UINT SWP_NOACTIVATE = 0x0010;
+constexpr UINT SWP_SHOWWINDOW = 0x0040;
+constexpr UINT SWP_HIDEWINDOW = 0x0080;
 constexpr UINT WM_APP = 0x8000;
 
 // Window styles.
@@ -182,6 +290,31 @@ struct MINMAXINFO {
     POINT ptMaxTrackSize;
 };
 
+// A queued message as GetMessage hands it out.
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+
+// What GetOpenFileName reads and fills. lpstrFilter is pairs of NUL-terminated strings
+// (description, patterns separated by ';') ending with an extra NUL; nFilterIndex counts
+// from 1. The chosen path is written to lpstrFile (capacity nMaxFile characters).
+struct OPENFILENAMEW {
+    DWORD lStructSize;
+    HWND hwndOwner;
+    HINSTANCE hInstance;
+    LPCWSTR lpstrFilter;
+    DWORD nFilterIndex;
+    LPWSTR lpstrFile;
+    DWORD nMaxFile;
+    LPCWSTR lpstrTitle;
+    DWORD Flags;
+};
+
 using CreateWindowExFunction = HWND (*)(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
                                         int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                                         void* param);
@@ -202,6 +335,26 @@ struct WindowApi {
     HGDIOBJ (*GetStockObject)(int object) = nullptr;
     HICON (*LoadIcon)(HINSTANCE instance, UINT resourceId) = nullptr;
     HCURSOR (*LoadCursor)(HINSTANCE instance, UINT resourceId) = nullptr;
+
+    BOOL (*GetMessage)(MSG* message, HWND window, UINT filterMin, UINT filterMax) = nullptr;
+    BOOL (*TranslateMessage)(const MSG* message) = nullptr;
+    LRESULT (*DispatchMessage)(const MSG* message) = nullptr;
+    BOOL (*IsDialogMessage)(HWND dialog, MSG* message) = nullptr;
+    UINT_PTR (*SetTimer)(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC procedure) = nullptr;
+    BOOL (*KillTimer)(HWND window, UINT_PTR id) = nullptr;
+    BOOL (*SetWindowText)(HWND window, LPCWSTR text) = nullptr;
+    int (*GetWindowText)(HWND window, LPWSTR buffer, int capacity) = nullptr;
+    BOOL (*EnableWindow)(HWND window, BOOL enable) = nullptr;
+    BOOL (*IsWindowEnabled)(HWND window) = nullptr;
+    BOOL (*IsWindow)(HWND window) = nullptr;
+    BOOL (*MoveWindow)(HWND window, int x, int y, int width, int height, BOOL repaint) = nullptr;
+    BOOL (*SetWindowPos)(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags) = nullptr;
+    BOOL (*GetWindowRect)(HWND window, RECT* rect) = nullptr;
+    HWND (*GetDlgItem)(HWND parent, int id) = nullptr;
+    UINT (*DragQueryFile)(HDROP drop, UINT index, LPWSTR buffer, UINT capacity) = nullptr;
+    void (*DragFinish)(HDROP drop) = nullptr;
+    int (*MessageBox)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) = nullptr;
+    BOOL (*GetOpenFileName)(OPENFILENAMEW* request) = nullptr;
 };
 
 // Installs a copy of table as the process-wide window system, replacing any earlier one.
@@ -228,3 +381,25 @@ BOOL GetClientRect(HWND window, RECT* rect);
 HGDIOBJ GetStockObject(int object);
 HICON LoadIconW(HINSTANCE instance, UINT resourceId);
 HCURSOR LoadCursorW(HINSTANCE instance, UINT resourceId);
+// -1 on failure, 0 for WM_QUIT (its code in wParam), otherwise nonzero.
+BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax);
+BOOL TranslateMessage(const MSG* message);
+LRESULT DispatchMessageW(const MSG* message);
+BOOL IsDialogMessageW(HWND dialog, MSG* message);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC procedure);
+BOOL KillTimer(HWND window, UINT_PTR id);
+BOOL SetWindowTextW(HWND window, LPCWSTR text);
+int GetWindowTextW(HWND window, LPWSTR buffer, int capacity);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL IsWindowEnabled(HWND window);
+BOOL IsWindow(HWND window);
+BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
+BOOL GetWindowRect(HWND window, RECT* rect);
+HWND GetDlgItem(HWND parent, int id);
+UINT DragQueryFileW(HDROP drop, UINT index, LPWSTR buffer, UINT capacity);
+void DragFinish(HDROP drop);
+// The button chosen (IDOK, IDYES, ...), or 0 when no box could be shown.
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+// TRUE with the path in lpstrFile; FALSE when cancelled or when the path does not fit.
+BOOL GetOpenFileNameW(OPENFILENAMEW* request);

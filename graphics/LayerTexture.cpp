@@ -11,8 +11,14 @@ LayerTexture::LayerTexture(TextureFactory* factory, IDirect3DDevice9* device)
     : factory_(factory), device_(device), mesh_(device) {}
 
 LayerTexture::~LayerTexture() {
-    // Off the factory's list first, so a loss walk never meets a half-destroyed texture.
-    if (factory_) factory_->unregisterTexture(this);
+    // Off the factory's list and rid of the device texture in one step under the list lock:
+    // a plain reset on another thread (which holds that lock) must never find the texture
+    // gone from the list but its default-pool object still alive, or the reset fails.
+    if (factory_) {
+        ScopedLock hold(factory_->listLock());
+        factory_->unregisterTexture(this);
+        releaseDeviceObjects();
+    }
     if (openView_) openView_->destroy();
 }
 

@@ -1,6 +1,7 @@
 #include "platform/gfx/Direct3DModule.h"
 
 #include "framework/LibraryTable.h"
+#include "platform/gfx/GlDirect3D.h"
 #include "platform/gfx/SoftwareDirect3D.h"
 
 namespace gfx {
@@ -22,6 +23,6 @@ HRESULT softwareDirect3DCreate9Ex(UINT sdkVersion, IDirect3D9Ex** out) {
 
 bool registerDirect3DModule() {
     return registerBuiltinModule(std::string_view("d3d9.dll"),
-                                 {BuiltinExport("Direct3DCreate9", &gfx::softwareDirect3DCreate9),
-                                  BuiltinExport("Direct3DCreate9Ex", &gfx::softwareDirect3DCreate9Ex)});
+                                 {BuiltinExport("Direct3DCreate9", &gfx::glDirect3DCreate9),
+                                  BuiltinExport("Direct3DCreate9Ex", &gfx::glDirect3DCreate9Ex)});
 }
