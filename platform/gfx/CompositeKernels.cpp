@@ -57,9 +57,8 @@ inline __m128i div255v(__m128i t) {
     return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
 }
 
-// Mask of lanes where func(value, reference) holds; signed lanes of equal width.
-inline __m128i compare16(DWORD func, __m128i v, __m128i r) {
-    __m128i gt = _mm_cmpgt_epi16(v, r), eq = _mm_cmpeq_epi16(v, r), lt = _mm_cmpgt_epi16(r, v);
+// The comparison function's lane mask from the three orderings of value and reference.
+inline __m128i compareMask(DWORD func, __m128i gt, __m128i eq, __m128i lt) {
     switch (func) {
         case D3DCMP_NEVER:
             return _mm_setzero_si128();
@@ -79,30 +78,19 @@ inline __m128i compare16(DWORD func, __m128i v, __m128i r) {
             return _mm_set1_epi32(-1);
     }
 }
+
+// Mask of lanes where func(value, reference) holds; signed lanes of equal width.
+inline __m128i compare16(DWORD func, __m128i v, __m128i r) {
+    __m128i gt = _mm_cmpgt_epi16(v, r), eq = _mm_cmpeq_epi16(v, r), lt = _mm_cmpgt_epi16(r, v);
+    return compareMask(func, gt, eq, lt);
+}
 inline __m128i compare32(DWORD func, __m128i v, __m128i r) {
     // Unsigned order through the sign flip.
     const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
     v = _mm_xor_si128(v, flip);
     r = _mm_xor_si128(r, flip);
     __m128i gt = _mm_cmpgt_epi32(v, r), eq = _mm_cmpeq_epi32(v, r), lt = _mm_cmpgt_epi32(r, v);
-    switch (func) {
-        case D3DCMP_NEVER:
-            return _mm_setzero_si128();
-        case D3DCMP_LESS:
-            return lt;
-        case D3DCMP_EQUAL:
-            return eq;
-        case D3DCMP_LESSEQUAL:
-            return _mm_or_si128(lt, eq);
-        case D3DCMP_GREATER:
-            return gt;
-        case D3DCMP_NOTEQUAL:
-            return _mm_xor_si128(eq, _mm_set1_epi32(-1));
-        case D3DCMP_GREATEREQUAL:
-            return _mm_or_si128(gt, eq);
-        default:
-            return _mm_set1_epi32(-1);
-    }
+    return compareMask(func, gt, eq, lt);
 }
 
 inline __m128i select(__m128i mask, __m128i a, __m128i b) {
