@@ -7,6 +7,7 @@
 #include "platform/gfx/GlWorker.h"
 #include "platform/gfx/SoftwareBuffers.h"
 #include "platform/gfx/SoftwareDevice.h"
+#include "platform/gfx/SoftwareFormats.h"
 #include "platform/gfx/SoftwareSurface.h"
 #include "platform/gfx/SoftwareTexture.h"
 #include "platform/gfx/VertexLayout.h"
@@ -357,6 +358,17 @@ bool GlDevice::presentedPicture(std::vector<uint32_t>* pixels, uint32_t* width, 
     return true;
 }
 
+void GlDevice::allowFramebufferFetch(bool on) {
+    GlRenderer::allowFramebufferFetch(on);
+}
+
+GlDevice::DrawCounts GlDevice::drawCounts() {
+    ScopedLock hold(lock_);
+    DrawCounts counts;
+    worker_->run([&] { counts = {renderer_->draws(), renderer_->layerDraws(), renderer_->copyDraws()}; });
+    return counts;
+}
+
 // ---- The back buffer's memory ---------------------------------------------------------
 
 bool GlDevice::isBackBuffer(IDirect3DSurface9* surface) {
@@ -391,12 +403,25 @@ void GlDevice::softwareToPicture() {
     worker_->run([&] { renderer_->writePicture(reinterpret_cast<const uint32_t*>(s->bits()), s->pitch() / 4); });
 }
 
-void GlDevice::markWritten(IDirect3DSurface9* surface) {
+void GlDevice::markWritten(IDirect3DSurface9* surface, const RECT* rect) {
     SoftwareSurface* s = surface ? softwareSurface(surface) : nullptr;
-    if (s && s->container()) {
-        auto it = textures_.find(s->container());
-        if (it != textures_.end()) it->second.dirty = true;
+    // OpenGL holds level 0 only.
+    if (!s || !s->container() || s->container()->level(0) != s) return;
+    auto it = textures_.find(s->container());
+    if (it == textures_.end()) return;
+    CachedTexture& c = it->second;
+    if (!rect) {
+        c.whole = true;
+    } else if (!c.dirty) {
+        c.whole = false;
+        c.region = *rect;
+    } else if (!c.whole) {
+        c.region.left = std::min(c.region.left, rect->left);
+        c.region.top = std::min(c.region.top, rect->top);
+        c.region.right = std::max(c.region.right, rect->right);
+        c.region.bottom = std::max(c.region.bottom, rect->bottom);
     }
+    c.dirty = true;
 }
 
 void GlDevice::markWritten(IDirect3DBaseTexture9* texture) {
@@ -423,7 +448,13 @@ HRESULT GlDevice::UpdateSurface(IDirect3DSurface9* source, const RECT* sourceRec
     ScopedLock hold(lock_);
     HRESULT hr = inner_->UpdateSurface(source, sourceRect, dest, destPoint);
     if (SUCCEEDED(hr)) {
-        markWritten(dest);
+        // Only the part written has to reach OpenGL again.
+        D3DSURFACE_DESC desc{};
+        source->GetDesc(&desc);
+        RECT from = sourceRect ? *sourceRect : RECT{0, 0, LONG(desc.Width), LONG(desc.Height)};
+        POINT at = destPoint ? *destPoint : POINT{from.left, from.top};
+        RECT written{at.x, at.y, at.x + (from.right - from.left), at.y + (from.bottom - from.top)};
+        markWritten(dest, &written);
         if (isBackBuffer(dest)) softwareToPicture();
     }
     return hr;
@@ -504,14 +535,18 @@ void GlDevice::prepareTextures(GlDrawState* state) {
         }
         // A texture the CPU may lock can change without the device knowing.
         bool lockable = t->pool() != D3DPOOL_DEFAULT || (t->usage() & D3DUSAGE_DYNAMIC);
-        if (it->second.dirty || lockable) {
+        CachedTexture& cached = it->second;
+        if (cached.dirty || lockable) {
             ScopedLock inner(inner_->lock());
             uint32_t pitch = 0;
             const uint32_t* pixels = level->argbPixels(&pitch);
             if (!pixels) continue;
             bool opaque = hasNoAlpha(level->format());
-            worker_->run([&] { renderer_->uploadTexture(t, pixels, pitch, level->width(), level->height(), opaque); });
-            it->second.dirty = false;
+            const RECT* region = cached.whole || lockable ? nullptr : &cached.region;
+            worker_->run(
+                [&] { renderer_->uploadTexture(t, pixels, pitch, level->width(), level->height(), opaque, region); });
+            cached.dirty = false;
+            cached.whole = true;
         }
         state->stages[s].texture = t;
     }
@@ -543,6 +578,11 @@ bool GlDevice::buildState(GlDrawState* st) {
     st->textureFactor = rs(D3DRS_TEXTUREFACTOR);
     st->colorWrite = rs(D3DRS_COLORWRITEENABLE);
     st->cull = rs(D3DRS_CULLMODE);
+    if (haveDepth) {
+        D3DSURFACE_DESC desc{};
+        depth->GetDesc(&desc);
+        st->depthMax = depthMaximum(desc.Format);
+    }
 
     D3DVIEWPORT9 vp{};
     inner_->GetViewport(&vp);

@@ -4,7 +4,7 @@
 // a software device of the same adapter (so textures, system-memory surfaces, buffers,
 // locks, UpdateSurface, StretchRect, resets and loss behave exactly as there); drawing and
 // clearing into the back buffer, and presentation, run on OpenGL. Textures are copied to
-// OpenGL when first drawn and again after the device wrote to them. Draws into other
+// OpenGL when first drawn and again, the part written only, after the device wrote to them. Draws into other
 // render targets run on the software device, whose pictures then reach OpenGL the same way.
 //
 // All OpenGL work runs on one worker thread that owns the context, so the device may be
@@ -128,6 +128,15 @@ public:
     void setCapturePresented(bool on);
     // The last captured picture; false when none was presented since capture began.
     bool presentedPicture(std::vector<uint32_t>* pixels, uint32_t* width, uint32_t* height);
+    // Lets devices made from now on blend through framebuffer fetch where the driver has it
+    // (the default); off, they blend against copies of the picture as without it.
+    static void allowFramebufferFetch(bool on);
+    // Draw calls OpenGL has seen: all, those of the compositor's layer program, and the
+    // plain copies among them.
+    struct DrawCounts {
+        uint64_t draws = 0, layer = 0, copy = 0;
+    };
+    DrawCounts drawCounts();
     // The software device underneath (conditions, counters).
     SoftwareDevice* software() const { return inner_; }
 
@@ -138,6 +147,8 @@ private:
     struct CachedTexture {
         IDirect3DBaseTexture9* held = nullptr;  // our reference keeps the key unique
         bool dirty = true;
+        bool whole = true;  // all of level 0 changed, else only the region
+        RECT region{};
     };
 
     bool backBufferIsTarget();
@@ -146,7 +157,8 @@ private:
     // that read or write the back buffer's memory.
     void pictureToSoftware();
     void softwareToPicture();
-    void markWritten(IDirect3DSurface9* surface);
+    // The surface's pixels changed (only the rectangle, when given).
+    void markWritten(IDirect3DSurface9* surface, const RECT* rect = nullptr);
     void markWritten(IDirect3DBaseTexture9* texture);
     // Brings every texture the stages sample up to date in OpenGL.
     void prepareTextures(GlDrawState* state);

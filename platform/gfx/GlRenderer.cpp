@@ -4,245 +4,19 @@
 #include <QSurfaceFormat>
 #include <QWindow>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
+
+#include "platform/gfx/CompositeKernels.h"
+#include "platform/gfx/SoftwareFormats.h"
 
 namespace gfx {
 namespace {
 
-// Direct3D puts pixel centres on integer coordinates, OpenGL half a pixel further. The
-// vertices move by half a pixel less 1/256 (one step of the rasteriser's sub-pixel grid),
-// so that edges on whole pixels follow Direct3D's top-left rule; the fragment shader takes
-// the 1/256 back out of every interpolated value.
-const char* kVertexShader = R"(#version 330 core
-layout(location = 0) in vec4 position;
-layout(location = 1) in vec4 diffuse;
-layout(location = 2) in vec4 specular;
-layout(location = 3) in vec2 tex0;
-layout(location = 4) in vec2 tex1;
-uniform vec2 targetSize;
-uniform ivec3 present;  // diffuse, specular, texture sets in the vertex
-noperspective out vec4 vDiffuse;
-noperspective out vec4 vSpecular;
-noperspective out vec2 vTex0;
-noperspective out vec2 vTex1;
-void main() {
-    vec2 p = (position.xy + vec2(0.5 - 1.0 / 256.0)) / targetSize * 2.0 - 1.0;
-    gl_Position = vec4(p, clamp(position.z, 0.0, 1.0) * 2.0 - 1.0, 1.0);
-    // Direct3D's defaults: white diffuse, black specular.
-    vDiffuse = present.x != 0 ? diffuse : vec4(1.0);
-    vSpecular = present.y != 0 ? specular : vec4(0.0);
-    vTex0 = present.z > 0 ? tex0 : vec2(0.0);
-    vTex1 = present.z > 1 ? tex1 : vec2(0.0);
-}
-)";
-
-// The texture stages in the integer arithmetic of the software device, so that both
-// devices give the same pixels: texel positions rounded to 1/256, point or bilinear
-// sampling with 8-bit weights, addressing modes, x * y / 255 rounded, alpha test.
-const char* kFragmentShader = R"(#version 330 core
-noperspective in vec4 vDiffuse;
-noperspective in vec4 vSpecular;
-noperspective in vec2 vTex0;
-noperspective in vec2 vTex1;
-uniform sampler2D tex0;
-uniform sampler2D tex1;
-uniform ivec2 texSize[2];
-uniform int hasTex[2];
-uniform int forceOpaque[2];
-uniform int texSet[2];
-uniform ivec2 addressMode[2];
-uniform ivec4 border[2];
-uniform ivec2 linearFilter[2];  // magnification, minification
-uniform int stageCount;
-uniform ivec4 colorOps[2];  // op, arg1, arg2, arg0
-uniform ivec4 alphaOps[2];
-uniform int resultArg[2];
-uniform ivec4 factor;
-uniform int alphaTest;
-uniform int alphaFunc;
-uniform int alphaRef;
-uniform int shaderBlend;
-uniform sampler2D destination;
-uniform ivec3 blendColor;  // source factor, destination factor, operation
-uniform ivec3 blendAlpha;
-uniform ivec4 blendConstant;
-uniform int opaqueTarget;
-out vec4 fragColor;
-
-vec4 atPixel(vec4 v) { return v - (dFdx(v) + dFdy(v)) / 256.0; }
-vec2 atPixel2(vec2 v) { return v - (dFdx(v) + dFdy(v)) / 256.0; }
-
-int roundHalfAway(float f) { return int(sign(f) * floor(abs(f) + 0.5)); }
-
-int positiveMod(int i, int n) {
-    if (i < 0) i += n * ((-i) / n + 1);
-    return i % n;
-}
-
-int addressOf(int i, int size, int mode) {
-    if (mode == 3) return clamp(i, 0, size - 1);
-    if (mode == 4) return (i < 0 || i >= size) ? -1 : i;
-    if (mode == 2) {
-        int m = positiveMod(i, size * 2);
-        return m < size ? m : size * 2 - 1 - m;
-    }
-    if (mode == 5) return min(i < 0 ? -i - 1 : i, size - 1);
-    return positiveMod(i, size);
-}
-
-ivec4 texel(int s, int i, int j) {
-    int x = addressOf(i, texSize[s].x, addressMode[s].x);
-    int y = addressOf(j, texSize[s].y, addressMode[s].y);
-    if (x < 0 || y < 0) return border[s];
-    vec4 t = s == 0 ? texelFetch(tex0, ivec2(x, y), 0) : texelFetch(tex1, ivec2(x, y), 0);
-    ivec4 c = ivec4(round(t * 255.0));
-    if (forceOpaque[s] != 0) c.a = 255;
-    return c;
-}
-
-ivec4 sampleStage(int s, vec2 tc0, vec2 tc1) {
-    if (hasTex[s] == 0) return ivec4(0, 0, 0, 255);
-    vec2 tc = texSet[s] == 0 ? tc0 : tc1;
-    int ru = roundHalfAway(tc.x * float(texSize[s].x) * 256.0);
-    int rv = roundHalfAway(tc.y * float(texSize[s].y) * 256.0);
-    // Minifying (more than one texel per pixel) uses the minification filter.
-    vec2 size = vec2(texSize[s]);
-    float rho = max(length(dFdx(tc) * size), length(dFdy(tc) * size));
-    int linear = rho > 1.0001 ? linearFilter[s].y : linearFilter[s].x;
-    if (linear == 0) return texel(s, ru >> 8, rv >> 8);
-    int us = ru - 128, vs = rv - 128;
-    int i0 = us >> 8, j0 = vs >> 8, fx = us & 255, fy = vs & 255;
-    ivec4 top = texel(s, i0, j0) * (256 - fx) + texel(s, i0 + 1, j0) * fx;
-    ivec4 bottom = texel(s, i0, j0 + 1) * (256 - fx) + texel(s, i0 + 1, j0 + 1) * fx;
-    return (top * (256 - fy) + bottom * fy + 32768) >> 16;
-}
-
-int mul255(int x, int y) {
-    int t = x * y + 128;
-    return (t + (t >> 8)) >> 8;
-}
-int roundDiv255(int t) { return (t + 127) / 255; }
-
-int channelOp(int op, int a1, int a2, int a0, int ba) {
-    if (op == 2) return a1;
-    if (op == 3) return a2;
-    if (op == 4) return mul255(a1, a2);
-    if (op == 5) return min(255, mul255(a1, a2) * 2);
-    if (op == 6) return min(255, mul255(a1, a2) * 4);
-    if (op == 7) return min(255, a1 + a2);
-    if (op == 8) return clamp(a1 + a2 - 128, 0, 255);
-    if (op == 9) return clamp((a1 + a2 - 128) * 2, 0, 255);
-    if (op == 10) return a1 > a2 ? a1 - a2 : 0;
-    if (op == 11) return min(255, a1 + a2 - mul255(a1, a2));
-    if (op >= 12 && op <= 14 || op == 16) return roundDiv255(a1 * ba + a2 * (255 - ba));
-    if (op == 15) return min(255, a1 + mul255(a2, 255 - ba));
-    if (op == 25) return min(255, a0 + mul255(a1, a2));
-    if (op == 26) return roundDiv255(a0 * a1 + (255 - a0) * a2);
-    return a1;
-}
-
-bool compare(int func, int value, int reference) {
-    if (func == 1) return false;
-    if (func == 2) return value < reference;
-    if (func == 3) return value == reference;
-    if (func == 4) return value <= reference;
-    if (func == 5) return value > reference;
-    if (func == 6) return value != reference;
-    if (func == 7) return value >= reference;
-    return true;
-}
-
-int blendFactorOf(int f, int c, int s, int d, int sa, int da) {
-    if (f == 1) return 0;
-    if (f == 3) return s;
-    if (f == 4) return 255 - s;
-    if (f == 5) return sa;
-    if (f == 6) return 255 - sa;
-    if (f == 7) return da;
-    if (f == 8) return 255 - da;
-    if (f == 9) return d;
-    if (f == 10) return 255 - d;
-    if (f == 11) return c == 3 ? 255 : min(sa, 255 - da);
-    if (f == 14) return blendConstant[c];
-    if (f == 15) return 255 - blendConstant[c];
-    return 255;
-}
-
-int blendChannel(int op, int s, int fs, int d, int fd) {
-    int src = s * fs, dst = d * fd;
-    if (op == 2) return roundDiv255(max(0, src - dst));
-    if (op == 3) return roundDiv255(max(0, dst - src));
-    if (op == 4) return min(s, d);
-    if (op == 5) return max(s, d);
-    return min(255, roundDiv255(src + dst));
-}
-
-// Blending in the same arithmetic as the software device, against a copy of the picture.
-ivec4 blend(ivec4 source) {
-    ivec4 dest = ivec4(round(texelFetch(destination, ivec2(gl_FragCoord.xy), 0) * 255.0));
-    if (opaqueTarget != 0) dest.a = 255;
-    int sa = source.a, da = dest.a;
-    ivec4 result;
-    for (int c = 0; c < 4; ++c) {
-        ivec3 cfg = c == 3 ? blendAlpha : blendColor;
-        int s = source[c], d = dest[c], vs, vd;
-        if (cfg.x == 12) {
-            vs = sa;
-            vd = 255 - sa;
-        } else if (cfg.x == 13) {
-            vs = 255 - sa;
-            vd = sa;
-        } else {
-            vs = blendFactorOf(cfg.x, c, s, d, sa, da);
-            vd = blendFactorOf(cfg.y, c, s, d, sa, da);
-        }
-        result[c] = blendChannel(cfg.z, s, vs, d, vd);
-    }
-    return result;
-}
-
-void main() {
-    vec4 d = atPixel(vDiffuse);
-    vec4 sp = atPixel(vSpecular);
-    vec2 tc0 = atPixel2(vTex0);
-    vec2 tc1 = atPixel2(vTex1);
-    ivec4 diffuse = clamp(ivec4(floor(d * 255.0 + 0.5)), 0, 255);
-    ivec4 specular = clamp(ivec4(floor(sp * 255.0 + 0.5)), 0, 255);
-    ivec4 current = diffuse;
-    ivec4 temp = ivec4(0);
-    for (int s = 0; s < stageCount; ++s) {
-        ivec4 tx = sampleStage(s, tc0, tc1);
-        ivec4 args[3];
-        for (int k = 0; k < 6; ++k) {
-            int arg = k < 3 ? colorOps[s][k + 1] : alphaOps[s][k - 2];
-            int sel = arg & 15;
-            ivec4 v = sel == 0 ? diffuse : sel == 2 ? tx : sel == 3 ? factor : sel == 4 ? specular
-                    : sel == 5 ? temp : current;
-            if ((arg & 16) != 0) v = 255 - v;
-            if ((arg & 32) != 0) v = ivec4(v.a);
-            if (k < 3) args[k] = v;
-            else if (k == 3) args[0].a = v.a;
-            else if (k == 4) args[1].a = v.a;
-            else args[2].a = v.a;
-        }
-        // args[i].rgb hold colour arguments 1, 2, 0; args[i].a the alpha arguments.
-        int op = colorOps[s].x;
-        int ca = op == 12 ? diffuse.a : (op == 13 || op == 15) ? tx.a : op == 14 ? factor.a : op == 16 ? current.a : 0;
-        ivec3 rgb;
-        for (int c = 0; c < 3; ++c) rgb[c] = channelOp(op, args[0][c], args[1][c], args[2][c], ca);
-        int aop = alphaOps[s].x;
-        int aa = aop == 12 ? diffuse.a : (aop == 13 || aop == 15) ? tx.a : aop == 14 ? factor.a : aop == 16 ? current.a : 0;
-        int alpha = aop == 1 ? current.a : channelOp(aop, args[0].a, args[1].a, args[2].a, aa);
-        ivec4 result = ivec4(rgb, alpha);
-        if ((resultArg[s] & 15) == 5) temp = result; else current = result;
-    }
-    if (alphaTest != 0 && !compare(alphaFunc, current.a, alphaRef)) discard;
-    if (shaderBlend != 0) current = blend(current);
-    fragColor = vec4(current) / 255.0;
-}
-)";
+std::atomic<bool> fetchAllowed{true};
 
 GLenum blendFactor(DWORD f) {
     switch (f) {
@@ -329,20 +103,65 @@ float channel(D3DCOLOR c, int shift) {
     return float((c >> shift) & 0xFF) / 255.0f;
 }
 
+// Whether every pixel of the rectangle has alpha 255.
+bool opaquePixels(const uint32_t* argb, uint32_t pitch, const RECT& r) {
+    for (LONG y = r.top; y < r.bottom; ++y) {
+        const uint32_t* row = argb + size_t(y) * pitch;
+        uint32_t all = 0xFFFFFFFFu;
+        for (LONG x = r.left; x < r.right; ++x) all &= row[x];
+        if ((all >> 24) != 0xFF) return false;
+    }
+    return true;
+}
+
+// A stage argument without modifiers that reads the texture or the diffuse colour (the
+// current colour is the diffuse one at the first stage).
+bool plainTexture(DWORD arg) {
+    return arg == D3DTA_TEXTURE;
+}
+bool plainDiffuse(DWORD arg) {
+    return arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT;
+}
+
+bool layerSource(DWORD op, DWORD arg1, DWORD arg2, GlLayerKey::Source* source) {
+    if (op == D3DTOP_SELECTARG1 || op == D3DTOP_SELECTARG2) {
+        DWORD arg = op == D3DTOP_SELECTARG1 ? arg1 : arg2;
+        if (plainTexture(arg))
+            *source = GlLayerKey::Texture;
+        else if (plainDiffuse(arg))
+            *source = GlLayerKey::Diffuse;
+        else
+            return false;
+        return true;
+    }
+    if (op == D3DTOP_MODULATE &&
+        ((plainTexture(arg1) && plainDiffuse(arg2)) || (plainDiffuse(arg1) && plainTexture(arg2)))) {
+        *source = GlLayerKey::Modulate;
+        return true;
+    }
+    return false;
+}
+
+void forEachVertex(const std::vector<uint32_t>& indices, size_t vertexCount, const std::function<bool(uint32_t)>& f) {
+    if (indices.empty()) {
+        for (size_t i = 0; i < vertexCount; ++i)
+            if (!f(uint32_t(i))) return;
+    } else {
+        for (uint32_t i : indices)
+            if (!f(i)) return;
+    }
+}
+
 }  // namespace
+
+void GlRenderer::allowFramebufferFetch(bool on) {
+    fetchAllowed = on;
+}
 
 GlRenderer::GlRenderer() = default;
 
 GlRenderer::~GlRenderer() {
     close();
-}
-
-GLint GlRenderer::uniform(const char* name) {
-    auto it = uniforms_.find(name);
-    if (it != uniforms_.end()) return it->second;
-    GLint location = glGetUniformLocation(program_, name);
-    uniforms_.emplace(name, location);
-    return location;
 }
 
 bool GlRenderer::open(QWindow* window, uint32_t width, uint32_t height, bool opaqueTarget) {
@@ -360,13 +179,34 @@ bool GlRenderer::open(QWindow* window, uint32_t width, uint32_t height, bool opa
     }
     swapInterval_ = context_->format().swapInterval();
     opaque_ = opaqueTarget;
-    if (!buildProgram() || !buildTarget(width, height)) {
+    fetch_ = fetchAllowed && context_->hasExtension("GL_EXT_shader_framebuffer_fetch");
+    if (!buildGeneral() && fetch_) {
+        // A driver that names the extension but refuses the shader: blend from copies.
+        fetch_ = false;
+        buildGeneral();
+    }
+    if (!general_.id || !buildTarget(width, height)) {
         close();
         return false;
     }
+    presentProgram_ = compileProgram(presentVertexShader(), presentFragmentShader());
+    if (!presentProgram_) {
+        close();
+        return false;
+    }
+    glUseProgram(presentProgram_);
+    glUniform1i(glGetUniformLocation(presentProgram_, "tex"), 0);
     glGenVertexArrays(1, &vao_);
+    glGenVertexArrays(1, &presentVao_);
     glGenBuffers(1, &vertexBuffer_);
     glGenBuffers(1, &indexBuffer_);
+    glGenSamplers(4, nearestSamplers_);
+    for (int i = 0; i < 4; ++i) {
+        glSamplerParameteri(nearestSamplers_[i], GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glSamplerParameteri(nearestSamplers_[i], GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glSamplerParameteri(nearestSamplers_[i], GL_TEXTURE_WRAP_S, (i & 1) ? GL_CLAMP_TO_EDGE : GL_REPEAT);
+        glSamplerParameteri(nearestSamplers_[i], GL_TEXTURE_WRAP_T, (i & 2) ? GL_CLAMP_TO_EDGE : GL_REPEAT);
+    }
     return true;
 }
 
@@ -376,18 +216,25 @@ void GlRenderer::close() {
     for (auto& [key, t] : textures_) glDeleteTextures(1, &t.name);
     textures_.clear();
     releaseTarget();
-    if (program_) glDeleteProgram(program_);
+    if (general_.id) glDeleteProgram(general_.id);
+    general_ = GeneralProgram{};
+    for (auto& [key, p] : layers_)
+        if (p.id) glDeleteProgram(p.id);
+    layers_.clear();
+    if (presentProgram_) glDeleteProgram(presentProgram_);
     if (vao_) glDeleteVertexArrays(1, &vao_);
+    if (presentVao_) glDeleteVertexArrays(1, &presentVao_);
     if (vertexBuffer_) glDeleteBuffers(1, &vertexBuffer_);
     if (indexBuffer_) glDeleteBuffers(1, &indexBuffer_);
-    program_ = vao_ = vertexBuffer_ = indexBuffer_ = 0;
-    uniforms_.clear();
+    if (nearestSamplers_[0]) glDeleteSamplers(4, nearestSamplers_);
+    presentProgram_ = vao_ = presentVao_ = vertexBuffer_ = indexBuffer_ = 0;
+    std::fill(std::begin(nearestSamplers_), std::end(nearestSamplers_), 0u);
     context_->doneCurrent();
     context_.reset();
     window_ = nullptr;
 }
 
-bool GlRenderer::buildProgram() {
+GLuint GlRenderer::compileProgram(const char* vertex, const std::string& fragment) {
     auto compile = [&](GLenum type, const char* source) -> GLuint {
         GLuint shader = glCreateShader(type);
         glShaderSource(shader, 1, &source, nullptr);
@@ -403,56 +250,125 @@ bool GlRenderer::buildProgram() {
         }
         return shader;
     };
-    GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader);
-    GLuint fs = compile(GL_FRAGMENT_SHADER, kFragmentShader);
+    GLuint vs = compile(GL_VERTEX_SHADER, vertex);
+    GLuint fs = compile(GL_FRAGMENT_SHADER, fragment.c_str());
     if (!vs || !fs) {
         if (vs) glDeleteShader(vs);
         if (fs) glDeleteShader(fs);
-        return false;
+        return 0;
     }
-    program_ = glCreateProgram();
-    glAttachShader(program_, vs);
-    glAttachShader(program_, fs);
-    glLinkProgram(program_);
+    GLuint program = glCreateProgram();
+    glAttachShader(program, vs);
+    glAttachShader(program, fs);
+    glLinkProgram(program);
     glDeleteShader(vs);
     glDeleteShader(fs);
     GLint ok = 0;
-    glGetProgramiv(program_, GL_LINK_STATUS, &ok);
+    glGetProgramiv(program, GL_LINK_STATUS, &ok);
     if (!ok) {
-        glDeleteProgram(program_);
-        program_ = 0;
-        return false;
+        glDeleteProgram(program);
+        return 0;
     }
-    glUseProgram(program_);
-    glUniform1i(uniform("tex0"), 0);
-    glUniform1i(uniform("tex1"), 1);
-    glUniform1i(uniform("destination"), 2);
+    return program;
+}
+
+bool GlRenderer::buildGeneral() {
+    if (general_.id) glDeleteProgram(general_.id);
+    general_ = GeneralProgram{};
+    GLuint id = compileProgram(generalVertexShader(), generalFragmentShader(fetch_));
+    if (!id) return false;
+    GeneralProgram& g = general_;
+    g.id = id;
+    auto at = [&](const char* name) { return glGetUniformLocation(id, name); };
+    g.targetSize = at("targetSize");
+    g.present = at("present");
+    g.shaderBlend = at("shaderBlend");
+    g.opaqueTarget = at("opaqueTarget");
+    g.blendColor = at("blendColor");
+    g.blendAlpha = at("blendAlpha");
+    g.blendConstant = at("blendConstant");
+    g.stageCount = at("stageCount");
+    g.factor = at("factor");
+    g.alphaTest = at("alphaTest");
+    g.alphaFunc = at("alphaFunc");
+    g.alphaRef = at("alphaRef");
+    for (int s = 0; s < 2; ++s) {
+        std::string i = "[" + std::to_string(s) + "]";
+        auto stage = [&](const char* name) { return at((name + i).c_str()); };
+        StageUniforms& u = g.stages[s];
+        u.hasTex = stage("hasTex");
+        u.texSize = stage("texSize");
+        u.forceOpaque = stage("forceOpaque");
+        u.texSet = stage("texSet");
+        u.addressMode = stage("addressMode");
+        u.border = stage("border");
+        u.linearFilter = stage("linearFilter");
+        u.colorOps = stage("colorOps");
+        u.alphaOps = stage("alphaOps");
+        u.resultArg = stage("resultArg");
+    }
+    glUseProgram(id);
+    glUniform1i(at("tex0"), 0);
+    glUniform1i(at("tex1"), 1);
+    if (!fetch_) glUniform1i(at("destination"), 2);
     return true;
+}
+
+const GlRenderer::LayerProgram* GlRenderer::layerProgram(const GlLayerKey& key) {
+    auto [it, added] = layers_.try_emplace(key.packed());
+    LayerProgram& p = it->second;
+    if (added) {
+        // Made once per variant; a variant the driver refuses stays empty and its draws
+        // take the general program.
+        p.id = compileProgram(layerVertexShader(key), layerFragmentShader(key));
+        if (p.id) {
+            p.targetSize = glGetUniformLocation(p.id, "targetSize");
+            p.texSize = glGetUniformLocation(p.id, "texSize");
+            p.diffuse = glGetUniformLocation(p.id, "diffuse");
+            p.alphaRef = glGetUniformLocation(p.id, "alphaRef");
+            glUseProgram(p.id);
+            glUniform1i(glGetUniformLocation(p.id, "tex"), 0);
+        }
+    }
+    return p.id ? &p : nullptr;
 }
 
 bool GlRenderer::buildTarget(uint32_t width, uint32_t height) {
     width_ = width;
     height_ = height;
-    glGenFramebuffers(1, &framebuffer_);
-    glGenRenderbuffers(1, &colorBuffer_);
+    // Unsized RGBA with BGRA pixels lets the driver store BGRA: Direct3D's layout, which
+    // copies without conversion and suits a software rasteriser's fast paths.
+    glGenTextures(1, &colorTexture_);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, colorTexture_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, GLsizei(width), GLsizei(height), 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
     glGenRenderbuffers(1, &depthBuffer_);
-    glBindRenderbuffer(GL_RENDERBUFFER, colorBuffer_);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, GLsizei(width), GLsizei(height));
     glBindRenderbuffer(GL_RENDERBUFFER, depthBuffer_);
     glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, GLsizei(width), GLsizei(height));
-    glGenTextures(1, &destinationCopy_);
-    glActiveTexture(GL_TEXTURE2);
-    glBindTexture(GL_TEXTURE_2D, destinationCopy_);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, GLsizei(width), GLsizei(height), 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthBuffer_);
+    if (!fetch_) {
+        glGenTextures(1, &destinationCopy_);
+        glActiveTexture(GL_TEXTURE2);
+        glBindTexture(GL_TEXTURE_2D, destinationCopy_);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, GLsizei(width), GLsizei(height), 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    }
+    // Draws that test no depth go to a frame buffer without it: the rasteriser may then
+    // drop whatever an opaque draw covers.
+    glGenFramebuffers(1, &pictureFrame_);
+    glBindFramebuffer(GL_FRAMEBUFFER, pictureFrame_);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colorTexture_, 0);
     bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    glGenFramebuffers(1, &depthFrame_);
+    glBindFramebuffer(GL_FRAMEBUFFER, depthFrame_);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colorTexture_, 0);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthBuffer_);
+    complete = complete && glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     if (complete) {
         // A new back buffer starts black (opaque when the format has no alpha) with depth 1.
+        glViewport(0, 0, GLsizei(width), GLsizei(height));
         glDisable(GL_SCISSOR_TEST);
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
         glDepthMask(GL_TRUE);
@@ -460,21 +376,42 @@ bool GlRenderer::buildTarget(uint32_t width, uint32_t height) {
         glClearDepth(1.0);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
+    depthUniform_ = true;
+    depthOwed_ = false;
+    depthZ_ = 1.0f;
     return complete;
 }
 
 void GlRenderer::releaseTarget() {
-    if (framebuffer_) glDeleteFramebuffers(1, &framebuffer_);
-    if (colorBuffer_) glDeleteRenderbuffers(1, &colorBuffer_);
+    if (pictureFrame_) glDeleteFramebuffers(1, &pictureFrame_);
+    if (depthFrame_) glDeleteFramebuffers(1, &depthFrame_);
+    if (colorTexture_) glDeleteTextures(1, &colorTexture_);
     if (depthBuffer_) glDeleteRenderbuffers(1, &depthBuffer_);
     if (destinationCopy_) glDeleteTextures(1, &destinationCopy_);
-    framebuffer_ = colorBuffer_ = depthBuffer_ = destinationCopy_ = 0;
+    pictureFrame_ = depthFrame_ = colorTexture_ = depthBuffer_ = destinationCopy_ = 0;
 }
 
-void GlRenderer::bindTarget() {
+void GlRenderer::bindTarget(bool withDepth) {
     context_->makeCurrent(window_);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+    glBindFramebuffer(GL_FRAMEBUFFER, withDepth ? depthFrame_ : pictureFrame_);
     glViewport(0, 0, GLsizei(width_), GLsizei(height_));
+    if (withDepth && depthOwed_) {
+        glDisable(GL_SCISSOR_TEST);
+        glDepthMask(GL_TRUE);
+        glClearDepth(depthZ_);
+        glClear(GL_DEPTH_BUFFER_BIT);
+        depthOwed_ = false;
+    }
+}
+
+void GlRenderer::setClip(const RECT& c) {
+    // Scissoring only when it cuts something, so that full-picture draws stay plain.
+    if (c.left <= 0 && c.top <= 0 && c.right >= LONG(width_) && c.bottom >= LONG(height_)) {
+        glDisable(GL_SCISSOR_TEST);
+    } else {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(c.left, c.top, c.right - c.left, c.bottom - c.top);
+    }
 }
 
 bool GlRenderer::resize(uint32_t width, uint32_t height, bool opaqueTarget) {
@@ -486,7 +423,7 @@ bool GlRenderer::resize(uint32_t width, uint32_t height, bool opaqueTarget) {
 }
 
 void GlRenderer::uploadTexture(const void* key, const uint32_t* argb, uint32_t pitchInPixels, uint32_t width,
-                               uint32_t height, bool forceOpaque) {
+                               uint32_t height, bool forceOpaque, const RECT* region) {
     context_->makeCurrent(window_);
     Texture& t = textures_[key];
     glActiveTexture(GL_TEXTURE0);
@@ -494,15 +431,33 @@ void GlRenderer::uploadTexture(const void* key, const uint32_t* argb, uint32_t p
     glBindTexture(GL_TEXTURE_2D, t.name);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(pitchInPixels));
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    RECT all{0, 0, LONG(width), LONG(height)};
+    RECT r = all;
+    if (region) {
+        r.left = std::clamp<LONG>(region->left, 0, LONG(width));
+        r.top = std::clamp<LONG>(region->top, 0, LONG(height));
+        r.right = std::clamp<LONG>(region->right, r.left, LONG(width));
+        r.bottom = std::clamp<LONG>(region->bottom, r.top, LONG(height));
+    }
     if (t.width != width || t.height != height) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, GLsizei(width), GLsizei(height), 0, GL_BGRA, GL_UNSIGNED_BYTE, argb);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, GLsizei(width), GLsizei(height), 0, GL_BGRA, GL_UNSIGNED_BYTE, argb);
         t.width = width;
         t.height = height;
-    } else {
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, GLsizei(width), GLsizei(height), GL_BGRA, GL_UNSIGNED_BYTE, argb);
+        t.allOpaque = forceOpaque || opaquePixels(argb, pitchInPixels, all);
+    } else if (r.left < r.right && r.top < r.bottom) {
+        glPixelStorei(GL_UNPACK_SKIP_PIXELS, GLint(r.left));
+        glPixelStorei(GL_UNPACK_SKIP_ROWS, GLint(r.top));
+        glTexSubImage2D(GL_TEXTURE_2D, 0, GLint(r.left), GLint(r.top), GLsizei(r.right - r.left),
+                        GLsizei(r.bottom - r.top), GL_BGRA, GL_UNSIGNED_BYTE, argb);
+        glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+        glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+        // An opaque texture stays opaque when the new part is; otherwise look at all of it.
+        bool whole = r.left == 0 && r.top == 0 && r.right == all.right && r.bottom == all.bottom;
+        t.allOpaque = forceOpaque || (t.allOpaque || whole ? opaquePixels(argb, pitchInPixels, r)
+                                                           : opaquePixels(argb, pitchInPixels, all));
     }
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     t.forceOpaque = forceOpaque;
@@ -517,58 +472,290 @@ void GlRenderer::dropTexture(const void* key) {
 }
 
 void GlRenderer::clear(const std::vector<RECT>& regions, bool color, bool depth, D3DCOLOR value, float z) {
-    bindTarget();
-    glEnable(GL_SCISSOR_TEST);
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, opaque_ ? GL_FALSE : GL_TRUE);
+    bool full = false;
+    for (const RECT& r : regions)
+        full = full || (r.left <= 0 && r.top <= 0 && r.right >= LONG(width_) && r.bottom >= LONG(height_));
+    if (depth && full) {
+        // The depth clear waits until a draw tests depth; most frames have none.
+        depthUniform_ = true;
+        depthOwed_ = true;
+        depthZ_ = z;
+        depth = false;
+    }
+    if (!color && !depth) return;
+    bindTarget(depth);
+    if (depth) depthUniform_ = false;
+    // A target without alpha keeps alpha 255.
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
-    glClearColor(channel(value, 16), channel(value, 8), channel(value, 0), channel(value, 24));
+    glClearColor(channel(value, 16), channel(value, 8), channel(value, 0), opaque_ ? 1.0f : channel(value, 24));
     glClearDepth(z);
     GLbitfield bits = (color ? GL_COLOR_BUFFER_BIT : 0) | (depth ? GL_DEPTH_BUFFER_BIT : 0);
     for (const RECT& r : regions) {
         if (r.left >= r.right || r.top >= r.bottom) continue;
-        glScissor(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        setClip(r);
         glClear(bits);
     }
     glDisable(GL_SCISSOR_TEST);
 }
 
-void GlRenderer::draw(const GlDrawState& state, const GlVertexFormat& format, GLenum mode, const uint8_t* vertices,
-                      size_t vertexBytes, const std::vector<uint32_t>& indices, size_t vertexCount) {
-    bindTarget();
-    const RECT& c = state.clip;
-    if (c.left >= c.right || c.top >= c.bottom) return;
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(c.left, c.top, c.right - c.left, c.bottom - c.top);
+GlRenderer::Depth GlRenderer::planDepth(const GlDrawState& state, const uint8_t* vertices, UINT stride,
+                                        const std::vector<uint32_t>& indices, size_t vertexCount) {
+    if (!state.depthTest) return Depth::Off;
+    if (!depthUniform_) return Depth::Test;
+    // Against a uniform depth buffer a draw at one depth passes or fails everywhere; when
+    // it passes and writes nothing new, no test is needed (the software device decides
+    // the same way, at the depth format's precision).
+    float z0 = 0;
+    bool first = true, constant = true;
+    forEachVertex(indices, vertexCount, [&](uint32_t v) {
+        float z;
+        std::memcpy(&z, vertices + size_t(v) * stride + 8, sizeof z);
+        if (first) z0 = z, first = false;
+        constant = std::memcmp(&z, &z0, sizeof z) == 0;
+        return constant;
+    });
+    if (!constant || first) return Depth::Test;
+    uint32_t zq = quantizeDepth(z0, state.depthMax), uq = quantizeDepth(depthZ_, state.depthMax);
+    if (!compareFunc(state.depthFunc, zq, uq)) return Depth::Nothing;
+    if (!state.depthWrite || zq == uq) return Depth::Off;
+    return Depth::Test;
+}
 
-    // Fixed-function states.
-    if (state.depthTest) {
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(depthFunction(state.depthFunc));
-    } else {
-        glDisable(GL_DEPTH_TEST);
-    }
-    glDepthMask(state.depthTest && state.depthWrite ? GL_TRUE : GL_FALSE);
-    bool triangles = mode == GL_TRIANGLES || mode == GL_TRIANGLE_STRIP || mode == GL_TRIANGLE_FAN;
-    bool shaderBlend = state.blend && triangles;
-    if (state.blend && !shaderBlend) {
-        // Lines and points blend in OpenGL's arithmetic (within one level of the software device's).
-        glEnable(GL_BLEND);
+bool GlRenderer::planLayer(const GlDrawState& state, const GlVertexFormat& format, GLenum mode, const uint8_t* vertices,
+                           size_t vertexBytes, const std::vector<uint32_t>& indices, size_t vertexCount, Depth depth,
+                           LayerPlan* plan) {
+    if (mode != GL_TRIANGLES && mode != GL_TRIANGLE_STRIP && mode != GL_TRIANGLE_FAN) return false;
+    if (state.stageCount != 1) return false;
+    const GlStage& st = state.stages[0];
+    auto texture = textures_.find(st.texture);
+    if (!st.texture || texture == textures_.end()) return false;
+    DWORD set = st.texCoordIndex & 0xFFFF;
+    if (set >= DWORD(format.texCount) || (st.resultArg & D3DTA_SELECTMASK) == D3DTA_TEMP) return false;
+    GlLayerKey& key = plan->key;
+    if (!layerSource(st.colorOp, st.colorArg1, st.colorArg2, &key.color)) return false;
+    if (st.alphaOp == D3DTOP_DISABLE)
+        key.alpha = GlLayerKey::Diffuse;
+    else if (!layerSource(st.alphaOp, st.alphaArg1, st.alphaArg2, &key.alpha))
+        return false;
+    auto plainAddress = [](DWORD mode) { return mode == D3DTADDRESS_WRAP || mode == D3DTADDRESS_CLAMP; };
+    if (!plainAddress(st.addressU) || !plainAddress(st.addressV) || st.magLinear != st.minLinear) return false;
+    key.linear = st.magLinear;
+    key.clampU = st.addressU == D3DTADDRESS_CLAMP;
+    key.clampV = st.addressV == D3DTADDRESS_CLAMP;
+    bool fullWrite = state.colorWrite == 0xF || (opaque_ && (state.colorWrite & 7) == 7);
+    if (!fullWrite) return false;
+    bool blend = false;
+    if (state.blend) {
         DWORD s, d, sa, da;
         splitFactor({state.srcBlend, state.destBlend}, &s, &d);
         if (state.separateAlpha)
             splitFactor({state.srcBlendAlpha, state.destBlendAlpha}, &sa, &da);
         else
             sa = s, da = d;
-        glBlendFuncSeparate(blendFactor(s), blendFactor(d), blendFactor(sa), blendFactor(da));
-        glBlendEquationSeparate(blendEquation(state.blendOp),
-                                blendEquation(state.separateAlpha ? state.blendOpAlpha : state.blendOp));
-        D3DCOLOR k = state.blendFactor;
-        glBlendColor(channel(k, 16), channel(k, 8), channel(k, 0), channel(k, 24));
-    } else {
-        glDisable(GL_BLEND);
+        DWORD opA = state.separateAlpha ? state.blendOpAlpha : state.blendOp;
+        if (s != D3DBLEND_SRCALPHA || d != D3DBLEND_INVSRCALPHA || sa != s || da != d ||
+            state.blendOp != D3DBLENDOP_ADD || opA != D3DBLENDOP_ADD)
+            return false;
+        blend = true;
     }
-    DWORD w = state.colorWrite;
-    glColorMask((w & 1) != 0, (w & 2) != 0, (w & 4) != 0, (w & 8) != 0 && !opaque_);
+    // One diffuse colour for the whole draw (a layer's four corners share it).
+    if (format.diffuse >= 0) {
+        uint32_t colour = 0;
+        bool first = true, same = true;
+        forEachVertex(indices, vertexCount, [&](uint32_t v) {
+            uint32_t c;
+            std::memcpy(&c, vertices + size_t(v) * format.stride + format.diffuse, sizeof c);
+            if (first) colour = c, first = false;
+            same = c == colour;
+            return same;
+        });
+        if (!same) return false;
+        plan->diffuse[0] = int((colour >> 16) & 255);
+        plan->diffuse[1] = int((colour >> 8) & 255);
+        plan->diffuse[2] = int(colour & 255);
+        plan->diffuse[3] = int(colour >> 24);
+    }
+    plan->texture = &texture->second;
+    plan->texSet = int(set);
+    key.forceOpaque = texture->second.forceOpaque;
+    key.opaqueTarget = opaque_;
+
+    // When the source alpha is the same for every pixel, the alpha test and the blend are
+    // decided here: alpha 255 blends to the source itself, alpha 0 to the picture itself.
+    bool textureOpaque = texture->second.allOpaque || texture->second.forceOpaque;
+    int da = plan->diffuse[3];
+    int alpha = -1;
+    if (key.alpha == GlLayerKey::Diffuse || (key.alpha == GlLayerKey::Modulate && da == 0))
+        alpha = key.alpha == GlLayerKey::Diffuse ? da : 0;
+    else if (textureOpaque)
+        alpha = key.alpha == GlLayerKey::Texture ? 255 : int(mul255(255, uint32_t(da)));
+    bool test = state.alphaTest && state.alphaFunc != D3DCMP_ALWAYS;
+    if (alpha >= 0) {
+        if (test && !compareFunc(state.alphaFunc, uint32_t(alpha), state.alphaRef & 0xFF)) {
+            plan->nothing = true;
+            return true;
+        }
+        test = false;
+        if (blend && alpha == 255) blend = false;
+        if (blend && alpha == 0 && depth != Depth::Test) {
+            plan->nothing = true;
+            return true;
+        }
+    }
+    key.alphaFunc = test ? uint8_t(state.alphaFunc) : 0;
+    key.blend = blend;
+    // Blending without framebuffer fetch needs the general program's copies.
+    if (blend && !fetch_) return false;
+
+    // Nothing but the texel reaches the picture: the texture alone, or modulated by white,
+    // with the texel's alpha (or any, when the picture keeps alpha 255).
+    bool white = plan->diffuse[0] == 255 && plan->diffuse[1] == 255 && plan->diffuse[2] == 255;
+    bool colorCopy = key.color == GlLayerKey::Texture || (key.color == GlLayerKey::Modulate && white);
+    bool alphaCopy =
+        opaque_ ||
+        (!key.forceOpaque && (key.alpha == GlLayerKey::Texture || (key.alpha == GlLayerKey::Modulate && da == 255)));
+    if (!key.linear && planCopy(state, format, vertices, vertexBytes, indices, vertexCount, *plan)) {
+        plan->movedVertices = true;
+        key.sampled = true;
+        if (!blend && !test && colorCopy && alphaCopy) {
+            GlLayerKey copy;
+            copy.copy = true;
+            copy.clampU = key.clampU;
+            copy.clampV = key.clampV;
+            key = copy;
+        }
+    }
+    return true;
+}
+
+bool GlRenderer::planCopy(const GlDrawState& state, const GlVertexFormat& format, const uint8_t* vertices,
+                          size_t vertexBytes, const std::vector<uint32_t>& indices, size_t vertexCount,
+                          const LayerPlan& plan) {
+    struct Corner {
+        double x, y, u, v;
+    };
+    int texOffset = format.texOffset[plan.texSet];
+    auto corner = [&](uint32_t i) {
+        const uint8_t* p = vertices + size_t(i) * format.stride;
+        float xy[2], uv[2];
+        std::memcpy(xy, p, sizeof xy);
+        std::memcpy(uv, p + texOffset, sizeof uv);
+        return Corner{xy[0], xy[1], uv[0], uv[1]};
+    };
+    // One affine map from the screen to the texture for the whole draw, found from three
+    // corners that span a triangle.
+    std::vector<Corner> corners;
+    bool finite = true;
+    forEachVertex(indices, vertexCount, [&](uint32_t i) {
+        Corner c = corner(i);
+        finite = std::isfinite(c.x) && std::isfinite(c.y) && std::isfinite(c.u) && std::isfinite(c.v);
+        corners.push_back(c);
+        return finite && corners.size() <= 64;
+    });
+    if (!finite || corners.size() < 3 || corners.size() > 64) return false;
+    const Corner& a = corners[0];
+    const Corner* b = nullptr;
+    const Corner* c = nullptr;
+    double det = 0;
+    for (size_t i = 1; i < corners.size() && !c; ++i) {
+        if (!b) {
+            if (corners[i].x != a.x || corners[i].y != a.y) b = &corners[i];
+            continue;
+        }
+        det = (b->x - a.x) * (corners[i].y - a.y) - (corners[i].x - a.x) * (b->y - a.y);
+        if (det != 0) c = &corners[i];
+    }
+    if (!c) return false;
+    auto plane = [&](double Corner::*value, double* gx, double* gy) {
+        *gx = ((b->*value - a.*value) * (c->y - a.y) - (c->*value - a.*value) * (b->y - a.y)) / det;
+        *gy = ((c->*value - a.*value) * (b->x - a.x) - (b->*value - a.*value) * (c->x - a.x)) / det;
+    };
+    double ux, uy, vx, vy;
+    plane(&Corner::u, &ux, &uy);
+    plane(&Corner::v, &vx, &vy);
+    // u must follow x alone and v y alone, so that columns and rows can be checked.
+    if (std::abs(uy) > 1e-12 || std::abs(vx) > 1e-12) return false;
+    double minX = a.x, maxX = a.x, minY = a.y, maxY = a.y;
+    for (const Corner& k : corners) {
+        double u = a.u + ux * (k.x - a.x), v = a.v + vy * (k.y - a.y);
+        if (std::abs(u - k.u) > 1e-6 * (1 + std::abs(u)) || std::abs(v - k.v) > 1e-6 * (1 + std::abs(v))) return false;
+        minX = std::min(minX, k.x), maxX = std::max(maxX, k.x);
+        minY = std::min(minY, k.y), maxY = std::max(maxY, k.y);
+    }
+    // At every pixel centre the reference's texel (position rounded to 1/256 texel, then
+    // floored) must be the one OpenGL's nearest sampling floors to, with room for float
+    // error: positions within 1/256 of a texel edge are left to the exact program.
+    auto clear = [](double start, double step, long first, long last) {
+        for (long i = first; i < last; ++i) {
+            // Far from the texture, float coordinates cannot tell texels apart.
+            double t = start + step * double(i);
+            if (!(std::abs(t) < 65536.0)) return false;
+            double f = t - std::floor(t);
+            if (!(f >= 1.0 / 256 && f <= 1.0 - 1.0 / 256)) return false;
+        }
+        return true;
+    };
+    double w = plan.texture->width, h = plan.texture->height;
+    // Pixels the draw may cover, bounded by the clip before any conversion to integers.
+    auto span = [](double lo, double hi, LONG first, LONG last, long* from, long* to) {
+        *from = long(std::clamp(std::floor(lo), double(first), double(last)));
+        *to = long(std::clamp(std::ceil(hi) + 1, double(first), double(last)));
+    };
+    long x0, x1, y0, y1;
+    span(minX, maxX, state.clip.left, state.clip.right, &x0, &x1);
+    span(minY, maxY, state.clip.top, state.clip.bottom, &y0, &y1);
+    if (!clear((a.u - ux * a.x) * w, ux * w, x0, x1) || !clear((a.v - vy * a.y) * h, vy * h, y0, y1)) return false;
+
+    // OpenGL interpolates at Direct3D's pixel centre plus 1/256 (see the vertex shader):
+    // move the coordinates back by that much.
+    float du = float(ux / 256.0), dv = float(vy / 256.0);
+    copyVertices_.assign(vertices, vertices + vertexBytes);
+    for (size_t off = 0; off + format.stride <= vertexBytes; off += format.stride) {
+        float uv[2];
+        std::memcpy(uv, &copyVertices_[off + texOffset], sizeof uv);
+        uv[0] -= du;
+        uv[1] -= dv;
+        std::memcpy(&copyVertices_[off + texOffset], uv, sizeof uv);
+    }
+    return true;
+}
+
+void GlRenderer::draw(const GlDrawState& state, const GlVertexFormat& format, GLenum mode, const uint8_t* vertices,
+                      size_t vertexBytes, const std::vector<uint32_t>& indices, size_t vertexCount) {
+    ++draws_;
+    const RECT& c = state.clip;
+    if (c.left >= c.right || c.top >= c.bottom) return;
+    Depth depth = planDepth(state, vertices, format.stride, indices, vertexCount);
+    if (depth == Depth::Nothing) return;
+    LayerPlan plan;
+    if (planLayer(state, format, mode, vertices, vertexBytes, indices, vertexCount, depth, &plan)) {
+        if (plan.nothing) {
+            ++layerDraws_;
+            return;
+        }
+        if (const LayerProgram* program = layerProgram(plan.key)) {
+            ++layerDraws_;
+            if (plan.key.copy) ++copyDraws_;
+            drawLayer(state, format, mode, vertices, vertexBytes, indices, vertexCount, depth, plan, *program);
+            return;
+        }
+    }
+    drawGeneral(state, format, mode, vertices, vertexBytes, indices, vertexCount, depth);
+}
+
+void GlRenderer::setFixedStates(const GlDrawState& state, Depth depth) {
+    bindTarget(depth == Depth::Test);
+    setClip(state.clip);
+    if (depth == Depth::Test) {
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(depthFunction(state.depthFunc));
+        glDepthMask(state.depthWrite ? GL_TRUE : GL_FALSE);
+        if (state.depthWrite) depthUniform_ = false;
+    } else {
+        glDisable(GL_DEPTH_TEST);
+        glDepthMask(GL_FALSE);
+    }
     if (state.cull == D3DCULL_NONE) {
         glDisable(GL_CULL_FACE);
     } else {
@@ -577,65 +764,133 @@ void GlRenderer::draw(const GlDrawState& state, const GlVertexFormat& format, GL
         glFrontFace(GL_CCW);
         glCullFace(state.cull == D3DCULL_CCW ? GL_BACK : GL_FRONT);
     }
+}
 
-    glUseProgram(program_);
-    glUniform2f(uniform("targetSize"), float(width_), float(height_));
-    glUniform1i(uniform("shaderBlend"), shaderBlend ? 1 : 0);
-    glUniform1i(uniform("opaqueTarget"), opaque_ ? 1 : 0);
-    if (shaderBlend) {
-        DWORD s, d, sa, da;
-        splitFactor({state.srcBlend, state.destBlend}, &s, &d);
-        if (state.separateAlpha)
-            splitFactor({state.srcBlendAlpha, state.destBlendAlpha}, &sa, &da);
-        else
-            sa = s, da = d;
-        // BOTH* factors are resolved above; the shader sees plain ones.
-        DWORD op = state.blendOp, opA = state.separateAlpha ? state.blendOpAlpha : state.blendOp;
-        glUniform3i(uniform("blendColor"), GLint(s), GLint(d), GLint(op));
-        glUniform3i(uniform("blendAlpha"), GLint(sa), GLint(da), GLint(opA));
-        D3DCOLOR k = state.blendFactor;
-        glUniform4i(uniform("blendConstant"), GLint((k >> 16) & 255), GLint((k >> 8) & 255), GLint(k & 255),
-                    GLint(k >> 24));
-        glActiveTexture(GL_TEXTURE2);
-        glBindTexture(GL_TEXTURE_2D, destinationCopy_);
-    }
-    glUniform1i(uniform("stageCount"), state.stageCount);
-    D3DCOLOR f = state.textureFactor;
-    glUniform4i(uniform("factor"), GLint((f >> 16) & 255), GLint((f >> 8) & 255), GLint(f & 255), GLint(f >> 24));
-    glUniform1i(uniform("alphaTest"), state.alphaTest ? 1 : 0);
-    glUniform1i(uniform("alphaFunc"), GLint(state.alphaFunc));
-    glUniform1i(uniform("alphaRef"), GLint(state.alphaRef & 0xFF));
-    for (int s = 0; s < 2; ++s) {
-        const GlStage& st = state.stages[s];
-        std::string i = "[" + std::to_string(s) + "]";
-        auto texture = textures_.find(st.texture);
-        bool has = s < state.stageCount && st.texture && texture != textures_.end();
-        glActiveTexture(GL_TEXTURE0 + s);
-        glBindTexture(GL_TEXTURE_2D, has ? texture->second.name : 0);
-        glUniform1i(uniform(("hasTex" + i).c_str()), has ? 1 : 0);
-        if (has) {
-            glUniform2i(uniform(("texSize" + i).c_str()), GLint(texture->second.width), GLint(texture->second.height));
-            glUniform1i(uniform(("forceOpaque" + i).c_str()), texture->second.forceOpaque ? 1 : 0);
-        }
-        glUniform1i(uniform(("texSet" + i).c_str()), GLint(st.texCoordIndex & 0xFFFF) == 1 ? 1 : 0);
-        glUniform2i(uniform(("addressMode" + i).c_str()), GLint(st.addressU), GLint(st.addressV));
-        DWORD b = st.borderColor;
-        glUniform4i(uniform(("border" + i).c_str()), GLint((b >> 16) & 255), GLint((b >> 8) & 255), GLint(b & 255),
-                    GLint(b >> 24));
-        glUniform2i(uniform(("linearFilter" + i).c_str()), st.magLinear ? 1 : 0, st.minLinear ? 1 : 0);
-        glUniform4i(uniform(("colorOps" + i).c_str()), GLint(st.colorOp), GLint(st.colorArg1), GLint(st.colorArg2),
-                    GLint(st.colorArg0));
-        glUniform4i(uniform(("alphaOps" + i).c_str()), GLint(st.alphaOp), GLint(st.alphaArg1), GLint(st.alphaArg2),
-                    GLint(st.alphaArg0));
-        glUniform1i(uniform(("resultArg" + i).c_str()), GLint(st.resultArg));
-    }
-
+void GlRenderer::bindVertices(const uint8_t* vertices, size_t vertexBytes) {
     glBindVertexArray(vao_);
     glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertexBytes), vertices, GL_STREAM_DRAW);
+}
+
+void GlRenderer::drawLayer(const GlDrawState& state, const GlVertexFormat& format, GLenum mode, const uint8_t* vertices,
+                           size_t vertexBytes, const std::vector<uint32_t>& indices, size_t vertexCount, Depth depth,
+                           const LayerPlan& plan, const LayerProgram& program) {
+    setFixedStates(state, depth);
+    glDisable(GL_BLEND);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glUseProgram(program.id);
+    glUniform2f(program.targetSize, float(width_), float(height_));
+    glUniform2i(program.texSize, GLint(plan.texture->width), GLint(plan.texture->height));
+    glUniform4f(program.diffuse, float(plan.diffuse[0]), float(plan.diffuse[1]), float(plan.diffuse[2]),
+                float(plan.diffuse[3]));
+    glUniform1f(program.alphaRef, float(state.alphaRef & 0xFF));
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, plan.texture->name);
+    glBindSampler(0, nearestSamplers_[(plan.key.clampU ? 1 : 0) | (plan.key.clampV ? 2 : 0)]);
+
+    if (plan.movedVertices)
+        bindVertices(copyVertices_.data(), copyVertices_.size());
+    else
+        bindVertices(vertices, vertexBytes);
+    auto at = [](int offset) { return reinterpret_cast<const void*>(static_cast<uintptr_t>(offset)); };
+    GLsizei stride = GLsizei(format.stride);
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, stride, at(0));
+    glEnableVertexAttribArray(3);
+    glVertexAttribPointer(3, 2, GL_FLOAT, GL_FALSE, stride, at(format.texOffset[plan.texSet]));
+    for (GLuint unused : {1u, 2u, 4u}) glDisableVertexAttribArray(unused);
+    submit(mode, indices, vertexCount);
+    glBindSampler(0, 0);
+}
+
+void GlRenderer::submit(GLenum mode, const std::vector<uint32_t>& indices, size_t vertexCount) {
+    if (indices.empty()) {
+        glDrawArrays(mode, 0, GLsizei(vertexCount));
+    } else {
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer_);
+        glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * 4), indices.data(), GL_STREAM_DRAW);
+        glDrawElements(mode, GLsizei(indices.size()), GL_UNSIGNED_INT, nullptr);
+    }
+    glBindVertexArray(0);
+}
+
+void GlRenderer::drawGeneral(const GlDrawState& state, const GlVertexFormat& format, GLenum mode,
+                             const uint8_t* vertices, size_t vertexBytes, const std::vector<uint32_t>& indices,
+                             size_t vertexCount, Depth depth) {
+    setFixedStates(state, depth);
+    const RECT& c = state.clip;
+    const GeneralProgram& g = general_;
+    bool triangles = mode == GL_TRIANGLES || mode == GL_TRIANGLE_STRIP || mode == GL_TRIANGLE_FAN;
+    // With framebuffer fetch every primitive blends in the shader; without it triangles do,
+    // against copies, and lines and points blend in OpenGL's arithmetic (within one level
+    // of the software device's).
+    bool shaderBlend = state.blend && (fetch_ || triangles);
+    DWORD s, d, sa, da;
+    splitFactor({state.srcBlend, state.destBlend}, &s, &d);
+    if (state.separateAlpha)
+        splitFactor({state.srcBlendAlpha, state.destBlendAlpha}, &sa, &da);
+    else
+        sa = s, da = d;
+    DWORD op = state.blendOp, opA = state.separateAlpha ? state.blendOpAlpha : state.blendOp;
+    if (state.blend && !shaderBlend) {
+        glEnable(GL_BLEND);
+        glBlendFuncSeparate(blendFactor(s), blendFactor(d), blendFactor(sa), blendFactor(da));
+        glBlendEquationSeparate(blendEquation(op), blendEquation(opA));
+        D3DCOLOR k = state.blendFactor;
+        glBlendColor(channel(k, 16), channel(k, 8), channel(k, 0), channel(k, 24));
+    } else {
+        glDisable(GL_BLEND);
+    }
+    DWORD w = state.colorWrite;
+    glColorMask((w & 1) != 0, (w & 2) != 0, (w & 4) != 0, (w & 8) != 0 && !opaque_);
+
+    glUseProgram(g.id);
+    glUniform2f(g.targetSize, float(width_), float(height_));
+    glUniform1i(g.shaderBlend, shaderBlend ? 1 : 0);
+    glUniform1i(g.opaqueTarget, opaque_ ? 1 : 0);
+    if (shaderBlend) {
+        // BOTH* factors are resolved above; the shader sees plain ones.
+        glUniform3i(g.blendColor, GLint(s), GLint(d), GLint(op));
+        glUniform3i(g.blendAlpha, GLint(sa), GLint(da), GLint(opA));
+        D3DCOLOR k = state.blendFactor;
+        glUniform4i(g.blendConstant, GLint((k >> 16) & 255), GLint((k >> 8) & 255), GLint(k & 255), GLint(k >> 24));
+        if (!fetch_) {
+            glActiveTexture(GL_TEXTURE2);
+            glBindTexture(GL_TEXTURE_2D, destinationCopy_);
+        }
+    }
+    glUniform1i(g.stageCount, state.stageCount);
+    D3DCOLOR f = state.textureFactor;
+    glUniform4i(g.factor, GLint((f >> 16) & 255), GLint((f >> 8) & 255), GLint(f & 255), GLint(f >> 24));
+    glUniform1i(g.alphaTest, state.alphaTest ? 1 : 0);
+    glUniform1i(g.alphaFunc, GLint(state.alphaFunc));
+    glUniform1i(g.alphaRef, GLint(state.alphaRef & 0xFF));
+    for (int i = 0; i < 2; ++i) {
+        const GlStage& st = state.stages[i];
+        const StageUniforms& u = g.stages[i];
+        auto texture = textures_.find(st.texture);
+        bool has = i < state.stageCount && st.texture && texture != textures_.end();
+        glActiveTexture(GL_TEXTURE0 + i);
+        glBindTexture(GL_TEXTURE_2D, has ? texture->second.name : 0);
+        glUniform1i(u.hasTex, has ? 1 : 0);
+        if (has) {
+            glUniform2i(u.texSize, GLint(texture->second.width), GLint(texture->second.height));
+            glUniform1i(u.forceOpaque, texture->second.forceOpaque ? 1 : 0);
+        }
+        glUniform1i(u.texSet, GLint(st.texCoordIndex & 0xFFFF) == 1 ? 1 : 0);
+        glUniform2i(u.addressMode, GLint(st.addressU), GLint(st.addressV));
+        DWORD b = st.borderColor;
+        glUniform4i(u.border, GLint((b >> 16) & 255), GLint((b >> 8) & 255), GLint(b & 255), GLint(b >> 24));
+        glUniform2i(u.linearFilter, st.magLinear ? 1 : 0, st.minLinear ? 1 : 0);
+        glUniform4i(u.colorOps, GLint(st.colorOp), GLint(st.colorArg1), GLint(st.colorArg2), GLint(st.colorArg0));
+        glUniform4i(u.alphaOps, GLint(st.alphaOp), GLint(st.alphaArg1), GLint(st.alphaArg2), GLint(st.alphaArg0));
+        glUniform1i(u.resultArg, GLint(st.resultArg));
+    }
+
+    bindVertices(vertices, vertexBytes);
     GLsizei stride = GLsizei(format.stride);
     auto at = [](int offset) { return reinterpret_cast<const void*>(static_cast<uintptr_t>(offset)); };
-    glUniform3i(uniform("present"), format.diffuse >= 0 ? 1 : 0, format.specular >= 0 ? 1 : 0, format.texCount);
+    glUniform3i(g.present, format.diffuse >= 0 ? 1 : 0, format.specular >= 0 ? 1 : 0, format.texCount);
     glEnableVertexAttribArray(0);
     glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, stride, at(0));
     auto colour = [&](GLuint location, int offset) {
@@ -657,7 +912,7 @@ void GlRenderer::draw(const GlDrawState& state, const GlVertexFormat& format, GL
             glDisableVertexAttribArray(location);
         }
     }
-    if (shaderBlend) {
+    if (shaderBlend && !fetch_) {
         // Every triangle as three vertex numbers, keeping each one's winding.
         std::vector<uint32_t> list;
         auto vertex = [&](size_t i) { return indices.empty() ? uint32_t(i) : indices[i]; };
@@ -675,15 +930,10 @@ void GlRenderer::draw(const GlDrawState& state, const GlVertexFormat& format, GL
             }
         }
         drawBlended(vertices, format.stride, list, c);
-    } else if (indices.empty()) {
-        glDrawArrays(mode, 0, GLsizei(vertexCount));
+        glBindVertexArray(0);
     } else {
-        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer_);
-        glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * 4), indices.data(), GL_STREAM_DRAW);
-        glDrawElements(mode, GLsizei(indices.size()), GL_UNSIGNED_INT, nullptr);
+        submit(mode, indices, vertexCount);
     }
-    glBindVertexArray(0);
-    glDisable(GL_SCISSOR_TEST);
 }
 
 void GlRenderer::drawBlended(const uint8_t* vertices, UINT stride, const std::vector<uint32_t>& triangles,
@@ -764,41 +1014,39 @@ void GlRenderer::readPicture(uint32_t* out, uint32_t pitchInPixels) {
 }
 
 void GlRenderer::writePicture(const uint32_t* argb, uint32_t pitchInPixels) {
-    bindTarget();
-    GLuint staging = 0;
-    glGenTextures(1, &staging);
+    context_->makeCurrent(window_);
     glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, staging);
+    glBindTexture(GL_TEXTURE_2D, colorTexture_);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(pitchInPixels));
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, GLsizei(width_), GLsizei(height_), 0, GL_BGRA, GL_UNSIGNED_BYTE, argb);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, GLsizei(width_), GLsizei(height_), GL_BGRA, GL_UNSIGNED_BYTE, argb);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    GLuint source = 0;
-    glGenFramebuffers(1, &source);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
-    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, staging, 0);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer_);
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glBlitFramebuffer(0, 0, GLint(width_), GLint(height_), 0, 0, GLint(width_), GLint(height_), GL_COLOR_BUFFER_BIT,
-                      GL_NEAREST);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-    glDeleteFramebuffers(1, &source);
-    glDeleteTextures(1, &staging);
 }
 
 void GlRenderer::present() {
     context_->makeCurrent(window_);
     qreal ratio = window_->devicePixelRatio();
     GLint ww = GLint(window_->width() * ratio), wh = GLint(window_->height() * ratio);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, context_->defaultFramebufferObject());
+    // Drawn rather than blitted: a plain textured rectangle is much cheaper on a software
+    // rasteriser. The picture's first row goes to the top of the window.
+    glBindFramebuffer(GL_FRAMEBUFFER, context_->defaultFramebufferObject());
+    glViewport(0, 0, ww, wh);
     glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    // The picture's first row is the top of the window: flip while stretching it over.
-    glBlitFramebuffer(0, 0, GLint(width_), GLint(height_), 0, wh, ww, 0, GL_COLOR_BUFFER_BIT,
-                      (GLint(width_) == ww && GLint(height_) == wh) ? GL_NEAREST : GL_LINEAR);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+    glUseProgram(presentProgram_);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, colorTexture_);
+    glBindSampler(0, 0);
+    GLint filter = (GLint(width_) == ww && GLint(height_) == wh) ? GL_NEAREST : GL_LINEAR;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    glBindVertexArray(presentVao_);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindVertexArray(0);
+    glBindFramebuffer(GL_FRAMEBUFFER, pictureFrame_);
     context_->swapBuffers(window_);
 }
 

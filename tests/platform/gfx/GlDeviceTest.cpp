@@ -171,7 +171,14 @@ public:
         return t;
     }
 
-    void upload(IDirect3DTexture9* t, UINT w, UINT h, D3DFORMAT format, const std::vector<uint32_t>& pixels) {
+    // The pixels into all of the texture, or into the part `part` of it (the pixels then
+    // cover that part only).
+    void upload(IDirect3DTexture9* t, UINT w, UINT h, D3DFORMAT format, const std::vector<uint32_t>& pixels,
+                const RECT* part = nullptr) {
+        if (part) {
+            w = UINT(part->right - part->left);
+            h = UINT(part->bottom - part->top);
+        }
         InterfacePtr<IDirect3DSurface9> staging, level;
         ASSERT_EQ(D3D_OK, d_->CreateOffscreenPlainSurface(w, h, format, D3DPOOL_SYSTEMMEM, staging.put(), nullptr));
         D3DLOCKED_RECT lr{};
@@ -180,18 +187,19 @@ public:
             std::memcpy(static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch, pixels.data() + size_t(y) * w, w * 4);
         staging->UnlockRect();
         ASSERT_EQ(D3D_OK, t->GetSurfaceLevel(0, level.put()));
-        ASSERT_EQ(D3D_OK, d_->UpdateSurface(staging.get(), nullptr, level.get(), nullptr));
+        POINT at = part ? POINT{part->left, part->top} : POINT{0, 0};
+        ASSERT_EQ(D3D_OK, d_->UpdateSurface(staging.get(), nullptr, level.get(), &at));
     }
 
     // A layer as the compositor draws it (half-texel offset on both source edges).
-    void layer(IDirect3DTexture9* t, RECT dst, RECT src, DWORD color, UINT tw, UINT th) {
+    void layer(IDirect3DTexture9* t, RECT dst, RECT src, DWORD color, UINT tw, UINT th, float z = 1.0f) {
         float u0 = (src.left + 0.5f) / float(tw), v0 = (src.top + 0.5f) / float(th);
         float u1 = (src.right + 0.5f) / float(tw), v1 = (src.bottom + 0.5f) / float(th);
         float l = float(dst.left), tp = float(dst.top), r = float(dst.right), b = float(dst.bottom);
-        LayerVertex v[4] = {{l, tp, 1, 1, color, u0, v0},
-                            {r, tp, 1, 1, color, u1, v0},
-                            {l, b, 1, 1, color, u0, v1},
-                            {r, b, 1, 1, color, u1, v1}};
+        LayerVertex v[4] = {{l, tp, z, 1, color, u0, v0},
+                            {r, tp, z, 1, color, u1, v0},
+                            {l, b, z, 1, color, u0, v1},
+                            {r, b, z, 1, color, u1, v1}};
         uint16_t idx[6] = {0, 1, 3, 3, 2, 0};
         InterfacePtr<IDirect3DVertexBuffer9> vb;
         InterfacePtr<IDirect3DIndexBuffer9> ib;
@@ -216,9 +224,9 @@ public:
         d_->SetStreamSource(0, nullptr, 0, 0);
     }
 
-    void begin(D3DCOLOR background) {
+    void begin(D3DCOLOR background, float z = 1.0f) {
         ASSERT_EQ(D3D_OK, d_->BeginScene());
-        ASSERT_EQ(D3D_OK, d_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, background, 1.0f, 0));
+        ASSERT_EQ(D3D_OK, d_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, background, z, 0));
     }
 
     void end() {
@@ -482,6 +490,7 @@ TEST_F(GlDeviceTest, LayersShowTheirPictureAfterReset) {
         auto t = r.texture(40, 30, D3DFMT_X8R8G8B8, second);
         r.begin(0xFF000000);
         r.layer(t.get(), {3, 3, 43, 33}, {0, 0, 40, 30}, 0xFFFFFFFF, 40, 30);
+        r.layer(t.get(), {23, 13, 63, 43}, {0, 0, 40, 30}, 0x80FFFFFF, 40, 30);
         r.end();
     });
     EXPECT_EQ(0, d.worst);
@@ -565,6 +574,130 @@ TEST_F(GlDeviceTest, ExPathAndRuntimeChoice) {
     ASSERT_EQ(D3D_OK, glD3d_->CreateDevice(0, D3DDEVTYPE_HAL, gfxtest::fakeWindow(0x2000), 0x24, &p, plain.put()));
     EXPECT_EQ(nullptr, gfx::glDevice(plain.get()));
     EXPECT_NE(nullptr, gfx::softwareDevice(plain.get()));
+}
+
+// The compositor's common draws take the layer program; opaque unscaled ones are plain
+// copies. Exact in every case, over what earlier layers left.
+TEST_F(GlDeviceTest, LayerProgramMatchesExactly) {
+    auto opaque = randomPixels(120, 90, 30, true), mixed = randomPixels(100, 70, 31, false);
+    std::vector<uint32_t> solid(100 * 70);
+    for (size_t i = 0; i < solid.size(); ++i) solid[i] = mixed[i] | 0xFF000000u;  // all alpha 255, A8R8G8B8
+    gfx::GlDevice::DrawCounts before = gl_->drawCounts();
+    Difference d = run([&](Rig& r) {
+        auto x = r.texture(120, 90, D3DFMT_X8R8G8B8, opaque);
+        auto a = r.texture(100, 70, D3DFMT_A8R8G8B8, mixed);
+        auto s = r.texture(100, 70, D3DFMT_A8R8G8B8, solid);
+        r.begin(0xFF102030);
+        // Opaque, unscaled: copies (also at the picture's edge and partly outside it).
+        r.layer(x.get(), {0, 0, 120, 90}, {0, 0, 120, 90}, 0xFFFFFFFF, 120, 90);
+        r.layer(s.get(), {250, 190, 350, 260}, {0, 0, 100, 70}, 0xFFFFFFFF, 100, 70);
+        // Opacity 128 over other layers, plain and tinted.
+        r.layer(x.get(), {60, 40, 180, 130}, {0, 0, 120, 90}, 0x80FFFFFF, 120, 90);
+        r.layer(s.get(), {100, 100, 200, 170}, {0, 0, 100, 70}, 0x80FF8040, 100, 70);
+        // Texels of every alpha: alpha test and blending per pixel.
+        r.layer(a.get(), {20, 120, 120, 190}, {0, 0, 100, 70}, 0xFFFFFFFF, 100, 70);
+        r.layer(a.get(), {140, 20, 240, 90}, {0, 0, 100, 70}, 0xC0FFFFFF, 100, 70);
+        // A stricter alpha test.
+        r.d_->SetRenderState(D3DRS_ALPHAREF, 0x90);
+        r.d_->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
+        r.layer(a.get(), {200, 120, 300, 190}, {0, 0, 100, 70}, 0xFFFFFFFF, 100, 70);
+        r.layer(x.get(), {240, 0, 320, 60}, {10, 10, 90, 70}, 0x8FFFFFFF, 120, 90);  // 143 < 144: nothing
+        r.d_->SetRenderState(D3DRS_ALPHAREF, 0);
+        r.d_->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+        // Opacity 0 changes nothing.
+        r.layer(x.get(), {0, 0, 120, 90}, {0, 0, 120, 90}, 0x00FFFFFF, 120, 90);
+        r.end();
+    });
+    EXPECT_EQ(0, d.worst);
+    gfx::GlDevice::DrawCounts after = gl_->drawCounts();
+    EXPECT_EQ(9u, after.draws - before.draws);
+    EXPECT_EQ(9u, after.layer - before.layer);
+    EXPECT_EQ(2u, after.copy - before.copy);
+}
+
+TEST_F(GlDeviceTest, ScaledLayersWithinOneLevel) {
+    auto pixels = randomPixels(160, 120, 32, true), mixed = randomPixels(160, 120, 33, false);
+    gfx::GlDevice::DrawCounts before = gl_->drawCounts();
+    // 1.5 times, with point sampling (OpenGL's own nearest texel where it is the same) and
+    // with linear filtering; opaque and at opacity 128.
+    Difference d = run([&](Rig& r) {
+        auto t = r.texture(160, 120, D3DFMT_X8R8G8B8, pixels);
+        auto m = r.texture(160, 120, D3DFMT_A8R8G8B8, mixed);
+        r.begin(0xFF000000);
+        r.layer(t.get(), {0, 0, 240, 180}, {0, 0, 160, 120}, 0xFFFFFFFF, 160, 120);
+        r.layer(m.get(), {100, 60, 220, 150}, {0, 0, 80, 60}, 0x80FFFFFF, 160, 120);
+        r.filter(D3DTEXF_LINEAR);
+        r.layer(t.get(), {150, 0, 300, 60}, {20, 20, 120, 60}, 0x80FFFFFF, 160, 120);
+        r.layer(m.get(), {10, 150, 160, 240}, {0, 0, 100, 60}, 0xFFFFFFFF, 160, 120);
+        r.filter(D3DTEXF_POINT);
+        r.end();
+    });
+    EXPECT_WITHIN(1, d);
+    gfx::GlDevice::DrawCounts after = gl_->drawCounts();
+    EXPECT_EQ(4u, after.layer - before.layer);
+}
+
+TEST_F(GlDeviceTest, PartialUploadsReachTheLayer) {
+    // An opaque picture gets a part with transparent texels, then an opaque part again: the
+    // texture's copy and what the device knows about its alpha must follow each upload.
+    auto base = randomPixels(64, 64, 40, true), holes = randomPixels(20, 16, 41, false);
+    auto patch = randomPixels(24, 8, 42, true);
+    for (auto& p : holes) p &= 0x00FFFFFFu;
+    RECT first{10, 12, 30, 28}, second{30, 40, 54, 48};
+    Rig gl(device_.get()), soft(reference_.get());
+    auto t = gl.texture(64, 64, D3DFMT_A8R8G8B8, base);
+    auto s = soft.texture(64, 64, D3DFMT_A8R8G8B8, base);
+    for (int step = 0; step < 3; ++step) {
+        if (step == 1) {
+            gl.upload(t.get(), 64, 64, D3DFMT_A8R8G8B8, holes, &first);
+            soft.upload(s.get(), 64, 64, D3DFMT_A8R8G8B8, holes, &first);
+        } else if (step == 2) {
+            gl.upload(t.get(), 64, 64, D3DFMT_A8R8G8B8, patch, &second);
+            soft.upload(s.get(), 64, 64, D3DFMT_A8R8G8B8, patch, &second);
+        }
+        for (auto [rig, tex] : {std::pair{&gl, t.get()}, std::pair{&soft, s.get()}}) {
+            rig->begin(0xFF4080C0);
+            rig->layer(tex, {16, 16, 80, 80}, {0, 0, 64, 64}, 0xFFFFFFFF, 64, 64);
+            rig->end();
+        }
+        EXPECT_EQ(soft.picture(), gl.picture()) << "step " << step;
+    }
+}
+
+TEST_F(GlDeviceTest, DepthTestsAgainstTheClearedBuffer) {
+    // Layers at other depths than the cleared one: some fail everywhere, some pass and
+    // write, and later layers test against what they wrote.
+    auto one = randomPixels(64, 48, 50, true), two = randomPixels(64, 48, 51, true);
+    Difference d = run([&](Rig& r) {
+        auto a = r.texture(64, 48, D3DFMT_X8R8G8B8, one);
+        auto b = r.texture(64, 48, D3DFMT_X8R8G8B8, two);
+        r.begin(0xFF000000, 0.5f);
+        r.layer(a.get(), {0, 0, 64, 48}, {0, 0, 64, 48}, 0xFFFFFFFF, 64, 48, 0.75f);  // behind: nothing
+        r.layer(a.get(), {10, 10, 74, 58}, {0, 0, 64, 48}, 0xFFFFFFFF, 64, 48, 0.25f);
+        r.layer(b.get(), {40, 30, 104, 78}, {0, 0, 64, 48}, 0x80FFFFFF, 64, 48, 0.4f);     // only beside it
+        r.layer(b.get(), {200, 100, 264, 148}, {0, 0, 64, 48}, 0xFFFFFFFF, 64, 48, 0.5f);  // equal: passes
+        r.end();
+    });
+    EXPECT_EQ(0, d.worst);
+}
+
+TEST_F(GlDeviceTest, BlendingWithoutFramebufferFetch) {
+    // Drivers without framebuffer fetch blend against copies of the picture: still exact.
+    gfx::GlDevice::allowFramebufferFetch(false);
+    makeDevices(false);
+    gfx::GlDevice::allowFramebufferFetch(true);
+    if (!gl_) return;
+    auto pixels = randomPixels(80, 60, 60, false), opaque = randomPixels(80, 60, 61, true);
+    Difference d = run([&](Rig& r) {
+        auto t = r.texture(80, 60, D3DFMT_A8R8G8B8, pixels);
+        auto o = r.texture(80, 60, D3DFMT_X8R8G8B8, opaque);
+        r.begin(0xFF203040);
+        r.layer(o.get(), {0, 0, 80, 60}, {0, 0, 80, 60}, 0xFFFFFFFF, 80, 60);
+        r.layer(o.get(), {40, 30, 120, 90}, {0, 0, 80, 60}, 0x80FFFFFF, 80, 60);
+        r.layer(t.get(), {60, 40, 140, 100}, {0, 0, 80, 60}, 0xFFFFFFFF, 80, 60);
+        r.end();
+    });
+    EXPECT_EQ(0, d.worst);
 }
 
 }  // namespace
