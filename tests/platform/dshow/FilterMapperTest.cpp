@@ -39,7 +39,7 @@ FilterRegistration entry(const CLSID& clsid, const char16_t* name, DWORD merit, 
 class FilterMapperTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        registerPipelineClasses();
+        registerComClass(CLSID_FilterMapper2, &createComObject<FilterMapper>);  // not the system filters
         auto& r = FilterRegistry::instance();
         // Registered out of merit order on purpose.
         ASSERT_TRUE(r.registerFilter(entry(kNormal, u"Normal Filter", MERIT_NORMAL, MEDIATYPE_Video, kSubtypeA)));

@@ -1,0 +1,12 @@
+#include "platform/dshow/system/AvHandles.h"
+
+#include <mutex>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+void av::quietLogs() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
