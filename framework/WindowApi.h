@@ -20,11 +20,23 @@
 // - A window with WS_EX_ACCEPTFILES receives WM_DROPFILES with an HDROP listing the
 //   dropped files in drop order; the handler reads it with DragQueryFile and frees it
 //   with DragFinish.
+// - CreateWindowEx and SetWindowPos/MoveWindow take window sizes for top-level windows:
+//   AdjustWindowRectEx gives the window size for a client size (frame, caption and menu
+//   bar), so that a window made or moved with its answer has exactly that client area.
+// - Menus (LoadMenu of a registered menu resource, SetMenu) post WM_COMMAND with the item
+//   id in the low word of wParam when an item is chosen.
+// - CreateDialogParam makes a modeless dialog from a registered dialog resource, sends its
+//   procedure WM_SETFONT and then WM_INITDIALOG with the given lParam, and shows it when
+//   the template has WS_VISIBLE. Dialog procedures answer TRUE for a handled message.
+// - "EDIT" controls notify EN_CHANGE (also when their text is set) and EN_KILLFOCUS;
+//   "SysListView32" notifies LVN_ITEMCHANGED through WM_NOTIFY.
 #include "framework/Rect.h"
 #include "framework/WinTypes.h"
 
 using ATOM = uint16_t;
 using HGDIOBJ = void*;
+using INT_PTR = intptr_t;
+using ULONG_PTR = uintptr_t;
 using HDROP = struct HDROP__*;
 using TIMERPROC = void (*)(HWND window, UINT message, UINT_PTR id, DWORD time);
 
@@ -44,6 +56,9 @@ constexpr LPARAM MAKELPARAM(WORD low, WORD high) {
     return static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(low, high)));
 }
 using WNDPROC = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// A dialog procedure answers TRUE when it handled the message (FALSE lets the dialog's
+// default handling run); for WM_INITDIALOG, TRUE gives the focus to the first control.
+using DLGPROC = INT_PTR (*)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Messages.
 constexpr UINT WM_NULL = 0x0000;
@@ -66,6 +81,9 @@ constexpr UINT WM_SHOWWINDOW = 0x0018;
 constexpr UINT WM_GETMINMAXINFO = 0x0024;
 constexpr UINT WM_SETFONT = 0x0030;
 constexpr UINT WM_GETFONT = 0x0031;
+constexpr UINT WM_DRAWITEM = 0x002B;
+constexpr UINT WM_GETICON = 0x007F;
+constexpr UINT WM_SETICON = 0x0080;
 constexpr UINT WM_WINDOWPOSCHANGED = 0x0047;
 constexpr UINT WM_NOTIFY = 0x004E;
 constexpr UINT WM_NCCREATE = 0x0081;
@@ -91,6 +109,10 @@ constexpr UINT WM_SIZING = 0x0214;
 constexpr UINT WM_DROPFILES = 0x0233;
 constexpr UINT WM_USER = 0x0400;
 
+// WM_SETICON kinds.
+constexpr WPARAM ICON_SMALL = 0;
+constexpr WPARAM ICON_BIG = 1;
+
 // WM_SIZE kinds.
 constexpr WPARAM SIZE_RESTORED = 0;
 constexpr WPARAM SIZE_MINIMIZED = 1;
@@ -98,6 +120,11 @@ constexpr WPARAM SIZE_MAXIMIZED = 2;
 
 // Buttons.
 constexpr DWORD BS_PUSHBUTTON = 0x00000000;
+constexpr DWORD BS_DEFPUSHBUTTON = 0x00000001;
+constexpr DWORD BS_CHECKBOX = 0x00000002;
+constexpr DWORD BS_AUTOCHECKBOX = 0x00000003;
+constexpr DWORD BS_GROUPBOX = 0x00000007;
+constexpr DWORD BS_TYPEMASK = 0x0000000F;
 constexpr DWORD BS_ICON = 0x00000040;
 constexpr DWORD BS_BITMAP = 0x00000080;
 constexpr WORD BN_CLICKED = 0;
@@ -113,8 +140,39 @@ constexpr WPARAM IMAGE_ICON = 1;
 constexpr DWORD SS_LEFT = 0x00000000;
 constexpr DWORD SS_CENTER = 0x00000001;
 constexpr DWORD SS_RIGHT = 0x00000002;
+constexpr DWORD SS_ICON = 0x00000003;
+constexpr DWORD SS_OWNERDRAW = 0x0000000D;
 constexpr DWORD SS_TYPEMASK = 0x0000001F;
+constexpr DWORD SS_NOTIFY = 0x00000100;
 constexpr DWORD SS_CENTERIMAGE = 0x00000200;
+constexpr UINT STM_SETICON = 0x0170;
+constexpr UINT STM_GETICON = 0x0171;
+
+// Owner drawing (WM_DRAWITEM: wParam is the control id, lParam a DRAWITEMSTRUCT*).
+constexpr UINT ODT_STATIC = 5;
+constexpr UINT ODT_BUTTON = 4;
+constexpr UINT ODA_DRAWENTIRE = 0x0001;
+// DrawIconEx flags.
+constexpr UINT DI_MASK = 0x0001;
+constexpr UINT DI_IMAGE = 0x0002;
+constexpr UINT DI_NORMAL = 0x0003;
+
+// Edit controls.
+constexpr DWORD ES_LEFT = 0x0000;
+constexpr DWORD ES_CENTER = 0x0001;
+constexpr DWORD ES_RIGHT = 0x0002;
+constexpr DWORD ES_AUTOHSCROLL = 0x0080;
+constexpr DWORD ES_READONLY = 0x0800;
+constexpr DWORD ES_NUMBER = 0x2000;
+constexpr WORD EN_SETFOCUS = 0x0100;
+constexpr WORD EN_KILLFOCUS = 0x0200;
+constexpr WORD EN_CHANGE = 0x0300;
+constexpr WORD EN_UPDATE = 0x0400;
+constexpr UINT EM_GETSEL = 0x00B0;
+constexpr UINT EM_SETSEL = 0x00B1;
+constexpr UINT EM_SETREADONLY = 0x00CF;
+constexpr UINT EM_LIMITTEXT = 0x00C5;
+constexpr UINT EM_SETLIMITTEXT = EM_LIMITTEXT;
 
 // Trackbars.
 constexpr DWORD TBS_AUTOTICKS = 0x0001;
@@ -144,6 +202,122 @@ constexpr WORD TB_THUMBTRACK = 5;
 constexpr WORD TB_TOP = 6;
 constexpr WORD TB_BOTTOM = 7;
 constexpr WORD TB_ENDTRACK = 8;
+
+// Menus.
+constexpr UINT MF_BYCOMMAND = 0x00000000;
+constexpr UINT MF_BYPOSITION = 0x00000400;
+constexpr UINT MF_STRING = 0x00000000;
+constexpr UINT MF_ENABLED = 0x00000000;
+constexpr UINT MF_GRAYED = 0x00000001;
+constexpr UINT MF_DISABLED = 0x00000002;
+constexpr UINT MF_UNCHECKED = 0x00000000;
+constexpr UINT MF_CHECKED = 0x00000008;
+constexpr UINT MF_POPUP = 0x00000010;
+constexpr UINT MF_SEPARATOR = 0x00000800;
+
+// Dialog styles.
+constexpr DWORD DS_3DLOOK = 0x0004;
+constexpr DWORD DS_FIXEDSYS = 0x0008;
+constexpr DWORD DS_SETFONT = 0x0040;
+constexpr DWORD DS_MODALFRAME = 0x0080;
+constexpr DWORD DS_CENTER = 0x0800;
+constexpr DWORD DS_SHELLFONT = DS_SETFONT | DS_FIXEDSYS;
+// The id of controls nobody addresses.
+constexpr int IDC_STATIC = -1;
+
+// List views ("SysListView32").
+constexpr DWORD LVS_ICON = 0x0000;
+constexpr DWORD LVS_REPORT = 0x0001;
+constexpr DWORD LVS_SMALLICON = 0x0002;
+constexpr DWORD LVS_LIST = 0x0003;
+constexpr DWORD LVS_TYPEMASK = 0x0003;
+constexpr DWORD LVS_SINGLESEL = 0x0004;
+constexpr DWORD LVS_SHOWSELALWAYS = 0x0008;
+constexpr DWORD LVS_NOSORTHEADER = 0x8000;
+constexpr DWORD LVS_EX_GRIDLINES = 0x00000001;
+constexpr DWORD LVS_EX_FULLROWSELECT = 0x00000020;
+constexpr UINT LVM_FIRST = 0x1000;
+constexpr UINT LVM_GETITEMCOUNT = LVM_FIRST + 4;
+constexpr UINT LVM_DELETEITEM = LVM_FIRST + 8;
+constexpr UINT LVM_DELETEALLITEMS = LVM_FIRST + 9;
+constexpr UINT LVM_GETNEXTITEM = LVM_FIRST + 12;
+constexpr UINT LVM_ENSUREVISIBLE = LVM_FIRST + 19;
+constexpr UINT LVM_GETCOLUMNWIDTH = LVM_FIRST + 29;
+constexpr UINT LVM_SETCOLUMNWIDTH = LVM_FIRST + 30;
+constexpr UINT LVM_SETITEMSTATE = LVM_FIRST + 43;
+constexpr UINT LVM_GETITEMSTATE = LVM_FIRST + 44;
+constexpr UINT LVM_GETSELECTEDCOUNT = LVM_FIRST + 50;
+constexpr UINT LVM_SETEXTENDEDLISTVIEWSTYLE = LVM_FIRST + 54;
+constexpr UINT LVM_GETEXTENDEDLISTVIEWSTYLE = LVM_FIRST + 55;
+constexpr UINT LVM_GETITEMW = LVM_FIRST + 75;
+constexpr UINT LVM_SETITEMW = LVM_FIRST + 76;
+constexpr UINT LVM_INSERTITEMW = LVM_FIRST + 77;
+constexpr UINT LVM_FINDITEMW = LVM_FIRST + 83;
+constexpr UINT LVM_INSERTCOLUMNW = LVM_FIRST + 97;
+constexpr UINT LVM_GETITEMTEXTW = LVM_FIRST + 115;
+constexpr UINT LVM_SETITEMTEXTW = LVM_FIRST + 116;
+constexpr UINT LVIF_TEXT = 0x0001;
+constexpr UINT LVIF_IMAGE = 0x0002;
+constexpr UINT LVIF_PARAM = 0x0004;
+constexpr UINT LVIF_STATE = 0x0008;
+constexpr UINT LVIS_FOCUSED = 0x0001;
+constexpr UINT LVIS_SELECTED = 0x0002;
+constexpr UINT LVNI_ALL = 0x0000;
+constexpr UINT LVNI_FOCUSED = 0x0001;
+constexpr UINT LVNI_SELECTED = 0x0002;
+constexpr UINT LVCF_FMT = 0x0001;
+constexpr UINT LVCF_WIDTH = 0x0002;
+constexpr UINT LVCF_TEXT = 0x0004;
+constexpr UINT LVCF_SUBITEM = 0x0008;
+constexpr int LVCFMT_LEFT = 0x0000;
+constexpr int LVCFMT_RIGHT = 0x0001;
+constexpr int LVCFMT_CENTER = 0x0002;
+constexpr UINT LVFI_PARAM = 0x0001;
+// Notification codes (WM_NOTIFY, NMHDR::code).
+constexpr UINT NM_FIRST = 0u;
+constexpr UINT NM_CLICK = NM_FIRST - 2;
+constexpr UINT NM_DBLCLK = NM_FIRST - 3;
+constexpr UINT LVN_FIRST = 0u - 100u;
+constexpr UINT LVN_ITEMCHANGING = LVN_FIRST - 0;
+constexpr UINT LVN_ITEMCHANGED = LVN_FIRST - 1;
+
+// Fonts.
+constexpr LONG FW_DONTCARE = 0;
+constexpr LONG FW_NORMAL = 400;
+constexpr LONG FW_BOLD = 700;
+constexpr BYTE ANSI_CHARSET = 0;
+constexpr BYTE DEFAULT_CHARSET = 1;
+constexpr BYTE SHIFTJIS_CHARSET = 128;
+constexpr BYTE OUT_DEFAULT_PRECIS = 0;
+constexpr BYTE CLIP_DEFAULT_PRECIS = 0;
+constexpr BYTE DEFAULT_QUALITY = 0;
+constexpr BYTE DEFAULT_PITCH = 0;
+constexpr BYTE FF_DONTCARE = 0;
+constexpr int LF_FACESIZE = 32;
+
+// System metrics.
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
+constexpr int SM_CYCAPTION = 4;
+constexpr int SM_CXBORDER = 5;
+constexpr int SM_CYBORDER = 6;
+constexpr int SM_CXDLGFRAME = 7;
+constexpr int SM_CYDLGFRAME = 8;
+constexpr int SM_CXICON = 11;
+constexpr int SM_CYICON = 12;
+constexpr int SM_CYMENU = 15;
+constexpr int SM_CXFRAME = 32;
+constexpr int SM_CYFRAME = 33;
+constexpr int SM_CXMINTRACK = 34;
+constexpr int SM_CYMINTRACK = 35;
+constexpr int SM_CXSMICON = 49;
+constexpr int SM_CYSMICON = 50;
+
+// GetWindowLongPtr / SetWindowLongPtr indexes.
+constexpr int GWL_STYLE = -16;
+constexpr int GWL_EXSTYLE = -20;
+constexpr int GWLP_USERDATA = -21;
+constexpr int GWLP_ID = -12;
 
 // Message boxes.
 constexpr UINT MB_OK = 0x00000000;
@@ -315,6 +489,102 @@ struct OPENFILENAMEW {
     DWORD Flags;
 };
 
+// A font as CreateFontIndirect takes it. lfHeight < 0 is the character height in
+// pixels, > 0 the cell height; lfFaceName is the first family tried.
+struct LOGFONTW {
+    LONG lfHeight;
+    LONG lfWidth;
+    LONG lfEscapement;
+    LONG lfOrientation;
+    LONG lfWeight;
+    BYTE lfItalic;
+    BYTE lfUnderline;
+    BYTE lfStrikeOut;
+    BYTE lfCharSet;
+    BYTE lfOutPrecision;
+    BYTE lfClipPrecision;
+    BYTE lfQuality;
+    BYTE lfPitchAndFamily;
+    WCHAR lfFaceName[LF_FACESIZE];
+};
+
+// WM_NOTIFY's lParam points to a structure that starts with this.
+struct NMHDR {
+    HWND hwndFrom;
+    UINT_PTR idFrom;
+    UINT code;
+};
+
+// LVN_ITEMCHANGED / LVN_ITEMCHANGING.
+struct NMLISTVIEW {
+    NMHDR hdr;
+    int iItem;
+    int iSubItem;
+    UINT uNewState;
+    UINT uOldState;
+    UINT uChanged;
+    POINT ptAction;
+    LPARAM lParam;
+};
+
+// NM_CLICK / NM_DBLCLK from a list view (iItem is -1 on empty space).
+struct NMITEMACTIVATE {
+    NMHDR hdr;
+    int iItem;
+    int iSubItem;
+    UINT uNewState;
+    UINT uOldState;
+    UINT uChanged;
+    POINT ptAction;
+    LPARAM lParam;
+    UINT uKeyFlags;
+};
+
+struct LVITEMW {
+    UINT mask;
+    int iItem;
+    int iSubItem;
+    UINT state;
+    UINT stateMask;
+    LPWSTR pszText;
+    int cchTextMax;
+    int iImage;
+    LPARAM lParam;
+    int iIndent;
+};
+
+struct LVCOLUMNW {
+    UINT mask;
+    int fmt;
+    int cx;
+    LPWSTR pszText;
+    int cchTextMax;
+    int iSubItem;
+    int iImage;
+    int iOrder;
+};
+
+struct LVFINDINFOW {
+    UINT flags;
+    LPCWSTR psz;
+    LPARAM lParam;
+    POINT pt;
+    UINT vkDirection;
+};
+
+// WM_DRAWITEM's lParam. hDC paints into the control until the message returns.
+struct DRAWITEMSTRUCT {
+    UINT CtlType;
+    UINT CtlID;
+    UINT itemID;
+    UINT itemAction;
+    UINT itemState;
+    HWND hwndItem;
+    HDC hDC;
+    RECT rcItem;
+    ULONG_PTR itemData;
+};
+
 using CreateWindowExFunction = HWND (*)(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
                                         int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                                         void* param);
@@ -355,6 +625,36 @@ struct WindowApi {
     void (*DragFinish)(HDROP drop) = nullptr;
     int (*MessageBox)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) = nullptr;
     BOOL (*GetOpenFileName)(OPENFILENAMEW* request) = nullptr;
+
+    // Menus (resource ids of the registered menu templates, see WindowResources.h).
+    HMENU (*LoadMenu)(HINSTANCE instance, UINT resourceId) = nullptr;
+    BOOL (*DestroyMenu)(HMENU menu) = nullptr;
+    BOOL (*SetMenu)(HWND window, HMENU menu) = nullptr;
+    HMENU (*GetMenu)(HWND window) = nullptr;
+    HMENU (*GetSubMenu)(HMENU menu, int position) = nullptr;
+    DWORD (*EnableMenuItem)(HMENU menu, UINT item, UINT flags) = nullptr;
+    DWORD (*CheckMenuItem)(HMENU menu, UINT item, UINT flags) = nullptr;
+    UINT (*GetMenuState)(HMENU menu, UINT item, UINT flags) = nullptr;
+    BOOL (*DrawMenuBar)(HWND window) = nullptr;
+
+    // Dialogs (resource ids of the registered dialog templates).
+    HWND(*CreateDialogParam)
+    (HINSTANCE instance, UINT resourceId, HWND owner, DLGPROC procedure, LPARAM initParam) = nullptr;
+    BOOL (*MapDialogRect)(HWND dialog, RECT* rect) = nullptr;
+
+    // Fonts, painting and the rest.
+    HFONT (*CreateFontIndirect)(const LOGFONTW* font) = nullptr;
+    BOOL (*DeleteObject)(HGDIOBJ object) = nullptr;
+    int (*GetSystemMetrics)(int index) = nullptr;
+    BOOL (*InvalidateRect)(HWND window, const RECT* rect, BOOL erase) = nullptr;
+    BOOL(*DrawIconEx)
+    (HDC dc, int x, int y, HICON icon, int width, int height, UINT step, HBRUSH flickerFree, UINT flags) = nullptr;
+    HWND (*GetParent)(HWND window) = nullptr;
+    HWND (*SetFocus)(HWND window) = nullptr;
+    HWND (*GetFocus)() = nullptr;
+    BOOL (*IsWindowVisible)(HWND window) = nullptr;
+    LONG_PTR (*GetWindowLongPtr)(HWND window, int index) = nullptr;
+    LONG_PTR (*SetWindowLongPtr)(HWND window, int index, LONG_PTR value) = nullptr;
 };
 
 // Installs a copy of table as the process-wide window system, replacing any earlier one.
@@ -403,3 +703,57 @@ void DragFinish(HDROP drop);
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 // TRUE with the path in lpstrFile; FALSE when cancelled or when the path does not fit.
 BOOL GetOpenFileNameW(OPENFILENAMEW* request);
+
+// Menus. LoadMenu builds a menu (a bar with its pop-ups) from the menu resource registered
+// under resourceId; SetMenu puts it on a top-level window (which then owns it; CreateWindowEx
+// with a menu handle does the same). Items are addressed MF_BYCOMMAND (by id) or
+// MF_BYPOSITION. EnableMenuItem and CheckMenuItem answer the previous state
+// (MF_GRAYED/MF_DISABLED or MF_CHECKED bits), or (DWORD)-1 when there is no such item;
+// GetMenuState answers the item's flags, or (UINT)-1.
+HMENU LoadMenuW(HINSTANCE instance, UINT resourceId);
+BOOL DestroyMenu(HMENU menu);
+BOOL SetMenu(HWND window, HMENU menu);
+HMENU GetMenu(HWND window);
+HMENU GetSubMenu(HMENU menu, int position);
+DWORD EnableMenuItem(HMENU menu, UINT item, UINT flags);
+DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags);
+UINT GetMenuState(HMENU menu, UINT item, UINT flags);
+BOOL DrawMenuBar(HWND window);
+
+// Dialogs. A modeless dialog from the dialog resource registered under resourceId; it is
+// destroyed with DestroyWindow. Its controls are reached by their ids.
+HWND CreateDialogParamW(HINSTANCE instance, UINT resourceId, HWND owner, DLGPROC procedure, LPARAM initParam);
+// Dialog units to pixels with the dialog font's base units: x * averageWidth / 4,
+// y * height / 8.
+BOOL MapDialogRect(HWND dialog, RECT* rect);
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
+// The text (cut to capacity - 1 and terminated) and its length; 0 when there is no such item.
+UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR buffer, int capacity);
+BOOL SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned);
+// The number in the item's text: leading and trailing blanks are skipped, a minus sign is
+// taken only when isSigned; anything else in the text, an empty text or a value out of
+// range gives 0 with *translated FALSE.
+UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned);
+LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Fonts: the face is tried first, then the program's Japanese gothic families. Delete with
+// DeleteObject once no window uses it.
+HFONT CreateFontW(int height, int width, int escapement, int orientation, int weight, DWORD italic, DWORD underline,
+                  DWORD strikeOut, DWORD charSet, DWORD outPrecision, DWORD clipPrecision, DWORD quality,
+                  DWORD pitchAndFamily, LPCWSTR face);
+HFONT CreateFontIndirectW(const LOGFONTW* font);
+BOOL DeleteObject(HGDIOBJ object);
+
+int GetSystemMetrics(int index);
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+// Paints the icon stretched to width x height at (x, y) of the device context handed out
+// with WM_DRAWITEM. A width or height of 0 means the icon's own size.
+BOOL DrawIconEx(HDC dc, int x, int y, HICON icon, int width, int height, UINT step, HBRUSH flickerFree, UINT flags);
+HWND GetParent(HWND window);
+// The window that had the focus, or null.
+HWND SetFocus(HWND window);
+HWND GetFocus();
+BOOL IsWindowVisible(HWND window);
+LONG_PTR GetWindowLongPtrW(HWND window, int index);
+// The previous value.
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);

@@ -1,12 +1,15 @@
 #include "platform/ui/ClassWindowWidget.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QUrl>
+#include <QWindow>
 
 #include "platform/ui/QtWindowSystem.h"
 
@@ -35,6 +38,33 @@ std::vector<std::u16string> localFiles(const QMimeData* data) {
     return files;
 }
 
+// A native window laid over a class window: its input goes on to the window's widget, so
+// that clicks, double-clicks and drops behave as if the video were painted by the widget.
+class ForwardingWindow : public QWindow {
+public:
+    explicit ForwardingWindow(QWidget* target) : target_(target) {}
+
+protected:
+    bool event(QEvent* e) override {
+        switch (e->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::MouseMove:
+            case QEvent::DragEnter:
+            case QEvent::DragMove:
+            case QEvent::Drop:
+                if (target_) return QCoreApplication::sendEvent(target_, e);
+                return false;
+            default:
+                return QWindow::event(e);
+        }
+    }
+
+private:
+    QPointer<QWidget> target_;
+};
+
 }  // namespace
 
 ClassWindowWidget::ClassWindowWidget(QtWindowSystem* system, HWND handle, QWidget* parent, bool acceptFiles)
@@ -43,9 +73,32 @@ ClassWindowWidget::ClassWindowWidget(QtWindowSystem* system, HWND handle, QWidge
     setAutoFillBackground(true);
 }
 
+QWindow* ClassWindowWidget::nativeSurface(void (*prepare)(QWindow*)) {
+    if (surface_) return surface_;
+    auto* window = new ForwardingWindow(this);
+    if (prepare) prepare(window);
+    // The container takes the window and deletes it with itself.
+    surfaceContainer_ = QWidget::createWindowContainer(window, this);
+    surfaceContainer_->setGeometry(rect());
+    surfaceContainer_->setAcceptDrops(acceptDrops());
+    surfaceContainer_->show();
+    surface_ = window;
+    return surface_;
+}
+
+void ClassWindowWidget::paintEvent(QPaintEvent* e) {
+    QWidget::paintEvent(e);
+    QImage picture = pictures_->take();
+    if (picture.isNull()) return;
+    QPainter painter(this);
+    painter.drawImage(rect(), picture);
+}
+
 void ClassWindowWidget::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
-    WPARAM kind = isWindow() && isMinimized() ? SIZE_MINIMIZED : isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
+    if (surfaceContainer_) surfaceContainer_->setGeometry(rect());
+    QWidget* top = window();
+    WPARAM kind = top->isMinimized() ? SIZE_MINIMIZED : top->isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
     system_->deliver(handle_, WM_SIZE, kind,
                      MAKELPARAM(static_cast<WORD>(e->size().width()), static_cast<WORD>(e->size().height())));
 }

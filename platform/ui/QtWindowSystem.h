@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <atomic>
 #include <deque>
@@ -23,10 +24,17 @@
 #include <vector>
 
 #include "framework/WindowApi.h"
+#include "framework/WindowResources.h"
 
+class QMenuBar;
+
+class QFont;
 class QTimer;
+class QWindow;
 class QWidget;
 class UiControl;
+class UiMenu;
+class WindowFrame;
 
 class QtWindowSystem : public QObject {
 public:
@@ -37,8 +45,16 @@ public:
 
     static QtWindowSystem* instance();
 
-    // The widget that shows a window (for a class window: its client area), or null.
+    // The widget that shows a window (for a class window or dialog: its client area), or null.
     QWidget* widgetOf(HWND window) const;
+    // The top-level widget of a window (the frame with its menu bar), or null for a child.
+    QWidget* frameOf(HWND window) const;
+    // The native window over a class window's client area (see NativeSurface.h).
+    QWindow* nativeWindowOf(HWND window, void (*prepare)(QWindow*));
+    // The window whose widget this is (client, frame or control), or null.
+    HWND handleOf(const QWidget* widget) const;
+    // The widgets of a menu's items (after SetMenu), for tests and accessibility.
+    QMenuBar* menuBarOf(HWND window) const;
     // A handle for an icon, valid for the life of the window system.
     HICON addIcon(const QIcon& icon);
     // Makes LoadIcon (instance given, resourceId) answer this icon.
@@ -97,7 +113,37 @@ public:
     HWND getDlgItem(HWND parent, int id);
     int messageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
     BOOL getOpenFileName(OPENFILENAMEW* request);
+    BOOL adjustWindowRect(RECT* rect, DWORD style, BOOL menu, DWORD exStyle);
+    int systemMetric(int index);
+    HMENU loadMenu(UINT resourceId);
+    BOOL destroyMenu(HMENU menu);
+    BOOL setMenu(HWND window, HMENU menu);
+    HMENU getMenu(HWND window);
+    UiMenu* findMenu(HMENU menu) const;
+    BOOL drawMenuBar(HWND window);
+    HWND createDialog(UINT resourceId, HWND owner, DLGPROC procedure, LPARAM initParam);
+    BOOL mapDialogRect(HWND dialog, RECT* rect);
+    HFONT createFont(const LOGFONTW& font);
+    BOOL deleteObject(HGDIOBJ object);
+    // The font a handle stands for, or null.
+    const QFont* fontOf(HFONT font) const;
+    BOOL invalidateRect(HWND window, const RECT* rect);
+    BOOL drawIcon(HDC dc, int x, int y, HICON icon, int width, int height, UINT flags);
+    HWND getParent(HWND window);
+    HWND setFocus(HWND window);
+    HWND getFocus();
+    BOOL isWindowVisible(HWND window);
+    LONG_PTR getWindowLong(HWND window, int index);
+    LONG_PTR setWindowLong(HWND window, int index, LONG_PTR value);
+    // The height of a one-line menu bar in the program's font.
+    int menuBarHeight();
+    // The frame, caption and border a top-level window of this style is given around its
+    // inner area, as left, top, right, bottom thicknesses (the menu bar not included).
+    static RECT frameMargins(DWORD style, DWORD exStyle);
 
+    // A dialog's keyboard command: IDCANCEL (Esc), or 0 for Enter (the default button,
+    // else IDOK). Nothing happens when that button is disabled.
+    void dialogCommand(HWND dialog, int id);
     // Called by the class windows' widgets for their Qt events.
     LRESULT deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void postDrop(HWND window, std::vector<std::u16string> files, POINT point);
@@ -114,6 +160,7 @@ private:
     struct Window {
         HWND handle = nullptr;
         HWND parent = nullptr;
+        HWND owner = nullptr;                      // a top-level window's owner
         const WindowClass* windowClass = nullptr;  // null for a control
         WNDPROC procedure = nullptr;
         DWORD style = 0;
@@ -121,8 +168,15 @@ private:
         int id = 0;
         std::u16string text;
         QPointer<QWidget> widget;
+        QPointer<WindowFrame> frame;  // top-level windows only
         std::unique_ptr<UiControl> control;
-        bool minMaxApplied = false;
+        DLGPROC dialogProcedure = nullptr;  // dialogs only
+        QSize baseUnits;                    // dialogs only: the dialog font's base units
+        HFONT ownFont = nullptr;            // a font made for this window, deleted with it
+        HFONT font = nullptr;               // WM_SETFONT
+        HMENU menu = nullptr;
+        HICON icons[2] = {nullptr, nullptr};  // ICON_SMALL, ICON_BIG
+        LONG_PTR userData = 0;
     };
     struct TimerKey {
         HWND window;
@@ -139,6 +193,14 @@ private:
     std::shared_ptr<Window> find(HWND window) const;
     WindowClass* findClass(const std::u16string& name);
     LRESULT callProcedure(const std::shared_ptr<Window>& w, UINT message, WPARAM wParam, LPARAM lParam);
+    // The window's procedure, its dialog procedure (then the default dialog handling) or
+    // its control's own handling.
+    LRESULT dispatchTo(const std::shared_ptr<Window>& w, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT defDialogProc(const std::shared_ptr<Window>& w, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT controlMessage(const std::shared_ptr<Window>& w, UINT message, WPARAM wParam, LPARAM lParam);
+    void attachMenu(const std::shared_ptr<Window>& w, HMENU menu);
+    QSize innerSizeFor(const std::shared_ptr<Window>& w, int width, int height) const;
+    void applyFont(const std::shared_ptr<Window>& w, HFONT font);
     void applyMinMax(const std::shared_ptr<Window>& w);
     void destroyTree(const std::shared_ptr<Window>& w);
     void enqueue(const MSG& message);
@@ -161,6 +223,10 @@ private:
     MessageBoxAnswerer answerer_;
     OpenFileAnswerer fileAnswerer_;
     std::vector<QPointer<QWidget>> graveyard_;
+    std::unordered_map<HMENU, std::unique_ptr<UiMenu>> menus_;  // roots
+    std::unordered_map<HFONT, std::unique_ptr<QFont>> fonts_;
+    std::map<UINT, std::pair<std::shared_ptr<const IconResource>, HICON>> loadedIcons_;
+    int menuBarHeight_ = 0;
     int callDepth_ = 0;
     int waitingDepth_ = -1;  // the call depth at which GetMessage waits, -1 when none waits
 

@@ -1,9 +1,18 @@
 #include "platform/ui/UiControls.h"
 
+#include <QFocusEvent>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QSlider>
 #include <QString>
+
+#include "platform/ui/DeviceContext.h"
+#include "platform/ui/ListViewControl.h"
 
 namespace {
 
@@ -17,23 +26,33 @@ bool sameClass(const std::u16string& a, const char* b) {
 
 }  // namespace
 
-std::unique_ptr<UiControl> UiControl::create(const std::u16string& className, DWORD style, int id, QWidget* parent,
-                                             Notifier notify, IconLookup icons) {
-    if (sameClass(className, "BUTTON"))
-        return std::make_unique<ButtonControl>(style, id, parent, std::move(notify), std::move(icons));
-    if (sameClass(className, "STATIC")) return std::make_unique<StaticControl>(style, parent);
-    if (sameClass(className, "msctls_trackbar32")) return std::make_unique<TrackbarControl>(style, parent, notify);
+std::unique_ptr<UiControl> UiControl::create(const std::u16string& className, DWORD style, QWidget* parent,
+                                             const ControlContext& context) {
+    if (sameClass(className, "BUTTON")) {
+        if ((style & BS_TYPEMASK) == BS_GROUPBOX) return std::make_unique<GroupBoxControl>(parent);
+        return std::make_unique<ButtonControl>(style, parent, context);
+    }
+    if (sameClass(className, "STATIC")) {
+        DWORD type = style & SS_TYPEMASK;
+        if (type == SS_OWNERDRAW || type == SS_ICON)
+            return std::make_unique<PaintedStaticControl>(style, parent, context);
+        return std::make_unique<StaticControl>(style, parent);
+    }
+    if (sameClass(className, "EDIT")) return std::make_unique<EditControl>(style, parent, context);
+    if (sameClass(className, "msctls_trackbar32")) return std::make_unique<TrackbarControl>(style, parent, context);
+    if (sameClass(className, "SysListView32")) return std::make_unique<ListViewControl>(style, parent, context);
     return nullptr;
 }
 
 // Buttons.
 
-ButtonControl::ButtonControl(DWORD style, int id, QWidget* parent, Notifier notify, IconLookup icons)
-    : button_(new QPushButton(parent)), iconOnly_((style & BS_ICON) != 0), icons_(std::move(icons)) {
+ButtonControl::ButtonControl(DWORD style, QWidget* parent, const ControlContext& context)
+    : button_(new QPushButton(parent)), iconOnly_((style & BS_ICON) != 0), icons_(context.icons) {
     button_->setFocusPolicy((style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
     // The lambda keeps no pointer to this object: the widget may outlive it by a moment.
+    ControlContext ctx = context;
     QObject::connect(button_, &QPushButton::clicked, button_,
-                     [notify, id] { notify(WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), BN_CLICKED)); });
+                     [ctx] { ctx.notify(WM_COMMAND, MAKEWPARAM(static_cast<WORD>(ctx.id), BN_CLICKED)); });
 }
 
 QWidget* ButtonControl::widget() const {
@@ -77,6 +96,20 @@ void ButtonControl::setText(const std::u16string& text) {
     if (!iconOnly_) button_->setText(toQString(text));
 }
 
+// Group boxes: a frame with a title, beneath the controls made after it.
+
+GroupBoxControl::GroupBoxControl(QWidget* parent) : box_(new QGroupBox(parent)) {
+    box_->setFocusPolicy(Qt::NoFocus);
+}
+
+QWidget* GroupBoxControl::widget() const {
+    return box_;
+}
+
+void GroupBoxControl::setText(const std::u16string& text) {
+    box_->setTitle(toQString(text));
+}
+
 // Static text.
 
 StaticControl::StaticControl(DWORD style, QWidget* parent) : label_(new QLabel(parent)) {
@@ -107,12 +140,156 @@ void StaticControl::setText(const std::u16string& text) {
     label_->setText(toQString(text));
 }
 
+// Painted statics.
+
+class PaintedStaticControl::Surface : public QWidget {
+public:
+    Surface(DWORD style, QWidget* parent, const ControlContext& context)
+        : QWidget(parent), ownerDrawn_((style & SS_TYPEMASK) == SS_OWNERDRAW), context_(context) {}
+
+    HICON icon = nullptr;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        if (ownerDrawn_) {
+            DeviceContext dc(painter);
+            DRAWITEMSTRUCT item{};
+            item.CtlType = ODT_STATIC;
+            item.CtlID = static_cast<UINT>(context_.id);
+            item.itemAction = ODA_DRAWENTIRE;
+            item.hwndItem = context_.handle;
+            item.hDC = dc.handle();
+            item.rcItem = RECT{0, 0, width(), height()};
+            if (context_.sendToParent)
+                context_.sendToParent(WM_DRAWITEM, static_cast<WPARAM>(context_.id), reinterpret_cast<LPARAM>(&item));
+            return;
+        }
+        QIcon picture = context_.icons && icon ? context_.icons(icon) : QIcon();
+        if (!picture.isNull()) picture.paint(&painter, rect());
+    }
+
+private:
+    bool ownerDrawn_;
+    ControlContext context_;
+};
+
+PaintedStaticControl::PaintedStaticControl(DWORD style, QWidget* parent, const ControlContext& context)
+    : surface_(new Surface(style, parent, context)) {}
+
+QWidget* PaintedStaticControl::widget() const {
+    return surface_;
+}
+
+bool PaintedStaticControl::handle(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+    switch (message) {
+        case STM_SETICON:
+            result = reinterpret_cast<LRESULT>(surface_->icon);
+            surface_->icon = reinterpret_cast<HICON>(wParam);
+            surface_->update();
+            return true;
+        case STM_GETICON:
+            result = reinterpret_cast<LRESULT>(surface_->icon);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Edit fields.
+
+class EditControl::Field : public QLineEdit {
+public:
+    Field(QWidget* parent, const ControlContext& context) : QLineEdit(parent), context_(context) {}
+
+protected:
+    void focusInEvent(QFocusEvent* e) override {
+        QLineEdit::focusInEvent(e);
+        context_.notify(WM_COMMAND, MAKEWPARAM(static_cast<WORD>(context_.id), EN_SETFOCUS));
+    }
+    void focusOutEvent(QFocusEvent* e) override {
+        QLineEdit::focusOutEvent(e);
+        context_.notify(WM_COMMAND, MAKEWPARAM(static_cast<WORD>(context_.id), EN_KILLFOCUS));
+    }
+
+private:
+    ControlContext context_;
+};
+
+EditControl::EditControl(DWORD style, QWidget* parent, const ControlContext& context)
+    : edit_(new Field(parent, context)) {
+    edit_->setFrame((style & WS_BORDER) != 0);
+    edit_->setReadOnly((style & ES_READONLY) != 0);
+    Qt::Alignment horizontal = (style & ES_RIGHT)    ? Qt::AlignRight
+                               : (style & ES_CENTER) ? Qt::AlignHCenter
+                                                     : Qt::AlignLeft;
+    edit_->setAlignment(horizontal | Qt::AlignVCenter);
+    // Digits only for what the user types; text set by the program is taken as it is.
+    if (style & ES_NUMBER)
+        edit_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit_));
+    edit_->setFocusPolicy((style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
+    // Every change, typed or set, is announced, as the platform's single-line edits do.
+    ControlContext ctx = context;
+    QObject::connect(edit_, &QLineEdit::textChanged, edit_,
+                     [ctx] { ctx.notify(WM_COMMAND, MAKEWPARAM(static_cast<WORD>(ctx.id), EN_CHANGE)); });
+}
+
+QWidget* EditControl::widget() const {
+    return edit_;
+}
+
+bool EditControl::handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    result = 0;
+    switch (message) {
+        case EM_SETSEL: {
+            int length = static_cast<int>(edit_->text().size());
+            int start = static_cast<int>(static_cast<intptr_t>(wParam));
+            int end = static_cast<int>(lParam);
+            if (start < 0) {
+                edit_->deselect();
+                return true;
+            }
+            if (end < 0 || end > length) end = length;
+            start = std::min(start, length);
+            edit_->setSelection(start, end - start);
+            return true;
+        }
+        case EM_GETSEL: {
+            int start = edit_->hasSelectedText() ? edit_->selectionStart() : edit_->cursorPosition();
+            int end = edit_->hasSelectedText() ? edit_->selectionEnd() : start;
+            if (wParam) *reinterpret_cast<DWORD*>(wParam) = static_cast<DWORD>(start);
+            if (lParam) *reinterpret_cast<DWORD*>(lParam) = static_cast<DWORD>(end);
+            result = MAKELONG(static_cast<WORD>(start), static_cast<WORD>(end));
+            return true;
+        }
+        case EM_SETLIMITTEXT: {
+            int limit = wParam == 0 || wParam > 32767 ? 32767 : static_cast<int>(wParam);
+            edit_->setMaxLength(limit);
+            return true;
+        }
+        case EM_SETREADONLY:
+            edit_->setReadOnly(wParam != 0);
+            result = TRUE;
+            return true;
+        default:
+            return false;
+    }
+}
+
+void EditControl::setText(const std::u16string& text) {
+    edit_->setText(toQString(text));
+}
+
+bool EditControl::liveText(std::u16string& text) const {
+    QString current = edit_->text();
+    text.assign(reinterpret_cast<const char16_t*>(current.utf16()), static_cast<size_t>(current.size()));
+    return true;
+}
+
 // Trackbars.
 
-TrackbarControl::TrackbarControl(DWORD style, QWidget* parent, Notifier notify)
-    : slider_(new QSlider((style & TBS_VERT) ? Qt::Vertical : Qt::Horizontal, parent)),
-      scrollMessage_((style & TBS_VERT) ? WM_VSCROLL : WM_HSCROLL),
-      notify_(std::move(notify)) {
+TrackbarControl::TrackbarControl(DWORD style, QWidget* parent, const ControlContext& context)
+    : slider_(new QSlider((style & TBS_VERT) ? Qt::Vertical : Qt::Horizontal, parent)) {
     // The platform's defaults: range 0-100, line 1, page a fifth of the range.
     slider_->setRange(0, 100);
     slider_->setSingleStep(1);
@@ -128,10 +305,10 @@ TrackbarControl::TrackbarControl(DWORD style, QWidget* parent, Notifier notify)
 
     // The lambdas keep copies, not this object: the widget may outlive it by a moment.
     QSlider* slider = slider_;
-    Notifier send = notify_;
-    UINT scroll = scrollMessage_;
-    auto post = [send, scroll](WORD code, int position) {
-        send(scroll, MAKEWPARAM(code, static_cast<WORD>(position)));
+    ControlContext ctx = context;
+    UINT scroll = (style & TBS_VERT) ? WM_VSCROLL : WM_HSCROLL;
+    auto post = [ctx, scroll](WORD code, int position) {
+        ctx.notify(scroll, MAKEWPARAM(code, static_cast<WORD>(position)));
     };
     QObject::connect(slider, &QSlider::sliderMoved, slider, [post](int position) { post(TB_THUMBTRACK, position); });
     QObject::connect(slider, &QSlider::sliderReleased, slider, [post, slider] {

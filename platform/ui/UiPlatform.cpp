@@ -7,16 +7,15 @@
 #include <QStringList>
 
 #include "platform/ui/QtWindowSystem.h"
+#include "platform/ui/UiFonts.h"
 
-const char16_t* const UiPlatform::kFontFamilies[] = {u"ＭＳ Ｐゴシック", u"IPAGothic", u"IPAPGothic",
-                                                     u"Noto Sans CJK JP"};
+const char16_t* const UiPlatform::kFontFamilies[] = {u"ＭＳ Ｐゴシック", UiFonts::kFallbackFamilies[0],
+                                                     UiFonts::kFallbackFamilies[1], UiFonts::kFallbackFamilies[2]};
 
 UiPlatform::UiPlatform(int& argc, char** argv) {
     if (!QApplication::instance()) ownApplication_ = std::make_unique<QApplication>(argc, argv);
-    QStringList families;
-    for (const char16_t* family : kFontFamilies) families << QString::fromUtf16(family);
     QFont font = QApplication::font();
-    font.setFamilies(families);
+    font.setFamilies(UiFonts::familiesFor(QString::fromUtf16(kFontFamilies[0])));
     font.setPixelSize(kFontPixels);
     QApplication::setFont(font);
     windowSystem_ = std::make_unique<QtWindowSystem>();

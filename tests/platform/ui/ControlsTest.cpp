@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -83,6 +84,10 @@ TEST_F(ControlsTest, StaticShowsCentredText) {
     auto* label = qobject_cast<QLabel*>(system_->widgetOf(text));
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->alignment(), Qt::AlignHCenter | Qt::AlignVCenter);
+    // Its own background, not the black of the window beneath it.
+    QImage shot = label->grab().toImage();
+    EXPECT_NE(QColor(shot.pixel(1, 1)), QColor(Qt::black));
+    EXPECT_NE(label->palette().color(QPalette::WindowText), QColor(shot.pixel(1, 1)));
     ASSERT_TRUE(SetWindowTextW(text, u"00:00 / 00:00"));
     EXPECT_EQ(label->text(), QString("00:00 / 00:00"));
     char16_t buffer[8];

@@ -21,19 +21,24 @@ TEST_F(WindowSystemTest, CreateShowResizeDestroyInPlatformOrder) {
     int marker = 0;
     const CREATESTRUCTW* seen = nullptr;
     void* seenParam = nullptr;
+    constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX;
+    // The smallest window whose client area is 336 x 32.
+    RECT smallest{0, 0, 336, 32};
+    ASSERT_TRUE(AdjustWindowRectEx(&smallest, kStyle, FALSE, 0));
     hook = [&](HWND, UINT m, WPARAM, LPARAM lp, LRESULT& r) {
         if (m == WM_CREATE) {
             seen = reinterpret_cast<const CREATESTRUCTW*>(lp);
             seenParam = seen->lpCreateParams;
         }
         if (m == WM_GETMINMAXINFO) {
-            reinterpret_cast<MINMAXINFO*>(lp)->ptMinTrackSize = POINT{336, 32};
+            reinterpret_cast<MINMAXINFO*>(lp)->ptMinTrackSize =
+                POINT{smallest.right - smallest.left, smallest.bottom - smallest.top};
             r = 0;
             return true;
         }
         return false;
     };
-    HWND top = createTop(WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX, WS_EX_ACCEPTFILES, &marker);
+    HWND top = createTop(kStyle, WS_EX_ACCEPTFILES, &marker);
     ASSERT_NE(top, nullptr);
     EXPECT_EQ(seenParam, &marker);
     HWND play =
@@ -41,33 +46,43 @@ TEST_F(WindowSystemTest, CreateShowResizeDestroyInPlatformOrder) {
     ASSERT_NE(play, nullptr);
     EXPECT_NE(play, top);
 
-    // Nothing is sized before it is created; showing reports the client size.
+    // Nothing is sized before it is created; showing reports the client size, which is
+    // the 400 x 300 window less its frame.
     auto first = messagesFor(top);
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(std::count(first.begin(), first.end(), WM_SIZE), 0);
     EXPECT_EQ(*std::find_if(first.begin(), first.end(), [](UINT m) { return m != WM_GETMINMAXINFO; }), WM_CREATE);
     ShowWindow(top, SW_SHOW);
+    RECT frame{0, 0, 0, 0};
+    ASSERT_TRUE(AdjustWindowRectEx(&frame, kStyle, FALSE, 0));
+    LONG clientWidth = 400 - (frame.right - frame.left);
+    LONG clientHeight = 300 - (frame.bottom - frame.top);
+    EXPECT_GT(clientWidth, 300);
     RECT client{};
     ASSERT_TRUE(GetClientRect(top, &client));
-    EXPECT_EQ(client.right, 400);
-    EXPECT_EQ(client.bottom, 300);
+    EXPECT_EQ(client.right, clientWidth);
+    EXPECT_EQ(client.bottom, clientHeight);
+    RECT window{};
+    ASSERT_TRUE(GetWindowRect(top, &window));
+    EXPECT_EQ(window.right - window.left, 400);
+    EXPECT_EQ(window.bottom - window.top, 300);
     auto sizeIt =
         std::find_if(log.begin(), log.end(), [&](auto& r) { return r.window == top && r.message == WM_SIZE; });
     ASSERT_NE(sizeIt, log.end());
-    EXPECT_EQ(LOWORD(static_cast<uintptr_t>(sizeIt->lParam)), 400);
-    EXPECT_EQ(HIWORD(static_cast<uintptr_t>(sizeIt->lParam)), 300);
+    EXPECT_EQ(LOWORD(static_cast<uintptr_t>(sizeIt->lParam)), clientWidth);
+    EXPECT_EQ(HIWORD(static_cast<uintptr_t>(sizeIt->lParam)), clientHeight);
 
     // The minimum tracking size holds against a smaller size; no maximise button.
-    QWidget* widget = system_->widgetOf(top);
-    ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->minimumSize(), QSize(336, 32));
-    EXPECT_FALSE(widget->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(widget->windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_EQ(widget->windowTitle(), QString("Layerdeck"));
+    QWidget* frameWidget = system_->frameOf(top);
+    ASSERT_NE(frameWidget, nullptr);
+    EXPECT_EQ(system_->widgetOf(top)->window(), frameWidget);
+    EXPECT_FALSE(frameWidget->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(frameWidget->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(frameWidget->windowTitle(), QString("Layerdeck"));
     MoveWindow(top, 0, 0, 100, 10, TRUE);
     ASSERT_TRUE(GetClientRect(top, &client));
-    EXPECT_GE(client.right, 336);
-    EXPECT_GE(client.bottom, 32);
+    EXPECT_EQ(client.right, 336);
+    EXPECT_EQ(client.bottom, 32);
 
     // The child moves inside its parent and reports its own size.
     log.clear();
@@ -207,7 +222,7 @@ TEST_F(WindowSystemTest, CloseGoesThroughDispatcherAndEndsLoop) {
     QWidget* widget = system_->widgetOf(module.mainWindow());
     ASSERT_NE(widget, nullptr);
     EXPECT_TRUE(widget->isVisible());
-    widget->close();
+    widget->window()->close();
     EXPECT_EQ(runLoop(), 0);
     EXPECT_FALSE(IsWindow(module.mainWindow()));
     EXPECT_NE(std::find(handler.seen.begin(), handler.seen.end(), WM_CLOSE), handler.seen.end());
