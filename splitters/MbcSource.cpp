@@ -60,6 +60,7 @@ HRESULT MbcSource::open(IAsyncReader* upstream) {
     }
     frameCount_ = reader_->frameCount();
     duration_ = reader_->duration();
+    pictureWaitMs_ = static_cast<uint32_t>(std::clamp<int64_t>(reader_->frameTimeMs(1), 1, 1000));
     outputMode_ = reader_->preferredOutputMode();
 
     const MbcReader::VideoInfo v = reader_->videoInfo();
@@ -179,6 +180,10 @@ HRESULT MbcSource::fillSamples(IMediaSample* videoSample, IMediaSample* audioSam
     if (n >= static_cast<uint64_t>(frameCount_)) return NS_E_NO_MORE_SAMPLES;
 
     if (hasVideo_ && videoSample) {
+        // A picture the worker is still decoding is worth up to its own length: passing
+        // it over at once would let this loop outrun the decoder and skip every picture
+        // from there to the end.
+        reader_->waitForFrame(pictureWaitMs_);
         BYTE* buffer = nullptr;
         const ptrdiff_t stride = stride_.load();
         const LONG size = videoSample->GetSize();
@@ -206,7 +211,12 @@ HRESULT MbcSource::fillSamples(IMediaSample* videoSample, IMediaSample* audioSam
             // The offered size holds any chunk the reader lends; a smaller buffer gets the
             // whole sample frames that fit.
             const uint32_t room = uint32_t(std::max<LONG>(audioSample->GetSize(), 0)) / blockAlign_ * blockAlign_;
-            const uint32_t used = std::min(bytes / blockAlign_ * blockAlign_, room);
+            // The reader decodes in whole chunks, so its last one runs past the movie's
+            // end; the sound stops where the pictures do.
+            const uint64_t end = reader_->audioSamplesUpTo(static_cast<uint64_t>(frameCount_));
+            const uint64_t left = end > audioDelivered_ ? end - audioDelivered_ : 0;
+            const uint32_t used = static_cast<uint32_t>(
+                std::min<uint64_t>(std::min(bytes / blockAlign_ * blockAlign_, room), left * blockAlign_));
             if (used) std::memcpy(buffer, chunk, used);
             reader_->releaseAudio(chunk);
             const uint64_t k = used / blockAlign_;
@@ -219,7 +229,7 @@ HRESULT MbcSource::fillSamples(IMediaSample* videoSample, IMediaSample* audioSam
             audioSample->SetTime(&start, &stop);
             audioSample->SetMediaTime(&start, &stop);
             audioDelivered_ += k;
-            *flags |= kSplitterAudioFilled;
+            if (left > 0) *flags |= kSplitterAudioFilled;
         }
     }
 

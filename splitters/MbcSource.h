@@ -58,4 +58,5 @@ private:
     uint32_t sampleRate_ = 0;
     uint32_t blockAlign_ = 0;
     uint64_t audioDelivered_ = 0;  // sample frames since open or the last seek
+    uint32_t pictureWaitMs_ = 1;   // how long a picture still being decoded is waited for
 };

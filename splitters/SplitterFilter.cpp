@@ -40,7 +40,12 @@ HRESULT SplitterFilter::Pause() {
     HRESULT hr = CBaseFilter::Pause();
     if (FAILED(hr) || !starting || !seeking_) return hr;
     hr = seeking_->startStreaming();
-    if (FAILED(hr)) CBaseFilter::Stop();
+    if (FAILED(hr)) {
+        CBaseFilter::Stop();
+        return hr;
+    }
+    // The renderers complete their pause on the first round.
+    seeking_->prerollStreaming();
     return hr;
 }
 

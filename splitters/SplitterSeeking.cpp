@@ -230,12 +230,12 @@ HRESULT SplitterSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, 
         // While the filter is active the outputs are flushed even when delivery has
         // ended: renderers that took an end of stream must accept the new segment.
         bool active = threadLives && !filter_->IsStopped();
-        bool wasDelivering = false;
+        bool wasRunning = false;
         if (active) {
             {
                 std::lock_guard<std::mutex> g(stateMutex_);
-                wasDelivering = state_ == Running || state_ == Restart;
-                if (wasDelivering) state_ = Waiting;
+                wasRunning = state_ == Running;
+                if (wasRunning || state_ == Restart) state_ = Waiting;
             }
             // Flushing first releases a delivery blocked downstream.
             flushOutputs(true);
@@ -243,10 +243,16 @@ HRESULT SplitterSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, 
             flushOutputs(false);
         }
         hr = frameFormat() ? source_->seekToFrame(current) : source_->seekToTime(current);
-        if (active && (wasDelivering || running)) {
+        {
+            std::lock_guard<std::mutex> g(stateMutex_);
+            segmentOpen_ = false;
+        }
+        if (active) {
+            // Running (or delivering) goes on from the new position; paused, the flushed
+            // renderers get one round of it to show.
             {
                 std::lock_guard<std::mutex> g(stateMutex_);
-                if (state_ == Waiting) state_ = Running;
+                if (state_ == Waiting) state_ = wasRunning || running ? Running : Restart;
             }
             thread_.wake();
         }
@@ -294,6 +300,15 @@ HRESULT SplitterSeeking::startStreaming() {
     return S_OK;
 }
 
+void SplitterSeeking::prerollStreaming() {
+    {
+        std::lock_guard<std::mutex> g(stateMutex_);
+        if (state_ != Waiting) return;
+        state_ = Restart;
+    }
+    thread_.wake();
+}
+
 void SplitterSeeking::runStreaming() {
     {
         ScopedLock lock(lock_);
@@ -338,6 +353,7 @@ void SplitterSeeking::stopStreaming() {
     state_ = Exited;
     threadMade_ = false;
     parked_ = false;
+    segmentOpen_ = false;
 }
 
 void SplitterSeeking::detach() {
@@ -401,10 +417,14 @@ void SplitterSeeking::endOfStream() {
 
 void SplitterSeeking::deliveryLoop(int mode) {
     REFERENCE_TIME segmentStart, segmentStop;
+    bool continuing;
     {
         std::lock_guard<std::mutex> g(stateMutex_);
         segmentStart = segmentStart_;
         segmentStop = segmentStop_;
+        // After a round delivered while paused, running continues that segment.
+        continuing = segmentOpen_ && mode == Running;
+        segmentOpen_ = mode == Restart;
     }
     // Only a stop before the end cuts the stream; otherwise the source ends it.
     const bool stopCuts = segmentStop < source_->duration();
@@ -413,9 +433,9 @@ void SplitterSeeking::deliveryLoop(int mode) {
     bool connected[2];
     for (int i = 0; i < 2; ++i) {
         connected[i] = pins[i] && pins[i]->IsConnected();
-        if (connected[i]) pins[i]->deliverNewSegment(segmentStart, segmentStop, 1.0);
+        if (connected[i] && !continuing) pins[i]->deliverNewSegment(segmentStart, segmentStop, 1.0);
     }
-    bool discontinuity[2] = {true, true};
+    bool discontinuity[2] = {!continuing, !continuing};
     IMediaSample* held[2] = {nullptr, nullptr};
     auto stillWanted = [&] {
         std::lock_guard<std::mutex> g(stateMutex_);

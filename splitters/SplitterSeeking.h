@@ -4,7 +4,9 @@
 //
 // Thread states: 0 exited, 1 exit requested, 2 starting, 3 deliver one round, 4 waiting,
 // 5 delivering. Seeks while delivering first park the thread and flush the outputs, so
-// the source is never called from two threads at once.
+// the source is never called from two threads at once. A paused filter delivers one
+// round (after starting, and after a seek) so that its renderers hold a first picture
+// and the pause completes; running then continues that segment.
 #include <mutex>
 
 #include "framework/CriticalSection.h"
@@ -60,6 +62,8 @@ public:
     // Starts the thread and waits until it waits: E_OUTOFMEMORY, or E_FAIL when it never
     // reports in.
     HRESULT startStreaming();
+    // Pause from stop: one round for the renderers to show.
+    void prerollStreaming();
     // Run: delivery begins (or resumes); the next SetPositions always seeks.
     void runStreaming();
     // Stop: the thread ends.
@@ -103,6 +107,8 @@ private:
     bool threadMade_ = false;
     REFERENCE_TIME segmentStart_ = 0;
     REFERENCE_TIME segmentStop_ = 0;
+    // A round delivered while paused opened the segment; delivery goes on in it.
+    bool segmentOpen_ = false;
     Event ack_{Event::Reset::Manual};
     Thread thread_;
 };

@@ -259,8 +259,11 @@ TEST(SplitterFilterTest, RunDeliversEveryFrameInOrderThenEndOfStream) {
     Rig rig(SourceScript{.frames = 12});
     rig.connectAll();
     rig.pause();
-    EXPECT_EQ(rig.splitter->seeking()->threadState(), SplitterSeeking::Waiting);
-    EXPECT_EQ(rig.videoSink->count(Arrival::Sample), 0);  // nothing before Run
+    // Paused, one round goes out for the renderers to show, then the thread waits.
+    ASSERT_TRUE(rig.videoSink->waitFor(Arrival::Sample, 1));
+    ASSERT_TRUE(rig.audioSink->waitFor(Arrival::Sample, 1));
+    EXPECT_TRUE(waitForState(rig.splitter->seeking(), SplitterSeeking::Waiting));
+    EXPECT_EQ(rig.videoSink->count(Arrival::Sample), 1);
     rig.run();
     ASSERT_TRUE(rig.videoSink->waitFor(Arrival::EndOfStream, 1));
     ASSERT_TRUE(rig.audioSink->waitFor(Arrival::EndOfStream, 1));
@@ -308,6 +311,34 @@ TEST(SplitterFilterTest, SeekAfterEndOfStreamRestartsWithANewSegment) {
     EXPECT_FALSE(samples[1].discontinuity);
     EXPECT_EQ(samples[2].frame, 7);
     EXPECT_EQ(samples[2].start, 2 * kFrame);
+}
+
+TEST(SplitterFilterTest, PausedSeeksShowOneRoundOfTheNewPositionAndRunGoesOnFromIt) {
+    Rig rig(SourceScript{.frames = 12});
+    rig.connectAll();
+    rig.pause();
+    ASSERT_TRUE(rig.videoSink->waitFor(Arrival::Sample, 1));
+    ASSERT_TRUE(waitForState(rig.splitter->seeking(), SplitterSeeking::Waiting));
+    LONGLONG at = 6 * kFrame;
+    ASSERT_EQ(rig.seeking()->SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    ASSERT_TRUE(rig.videoSink->waitFor(Arrival::Sample, 2));
+    ASSERT_TRUE(waitForState(rig.splitter->seeking(), SplitterSeeking::Waiting));
+    EXPECT_EQ(rig.videoSink->samples().size(), 2u) << "one round while paused";
+    EXPECT_EQ(rig.videoSink->count(Arrival::BeginFlush), 1);
+
+    // Running continues that segment: no second segment start, no second discontinuity.
+    rig.videoSink->Run(0);
+    rig.audioSink->Run(0);
+    ASSERT_EQ(rig.splitter->Run(0), S_OK);
+    ASSERT_TRUE(rig.videoSink->waitFor(Arrival::EndOfStream, 1));
+    EXPECT_EQ(rig.videoSink->count(Arrival::NewSegment), 2);
+    std::vector<Arrival> samples = rig.videoSink->samples();
+    ASSERT_EQ(samples.size(), 1u + 6u);
+    for (int n = 6; n < 12; ++n) {
+        EXPECT_EQ(samples[n - 5].frame, n);
+        EXPECT_EQ(samples[n - 5].start, (n - 6) * kFrame);
+        EXPECT_EQ(samples[n - 5].discontinuity, n == 6);
+    }
 }
 
 TEST(SplitterFilterTest, AStopBeforeTheEndEndsTheStreamThere) {
