@@ -3,11 +3,15 @@
 // main window; the application routes the graph-event message (0x1401) back into it.
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "framework/CriticalSection.h"
+#include "framework/StreamCallbacks.h"
 #include "framework/WinTypes.h"
 #include "media/MoviePlayerFactory.h"
 
 class DrawBase;
+class DirectShowMoviePlayer;
 struct IGraphBuilder;
 struct IBaseFilter;
 
@@ -29,4 +33,18 @@ public:
     int setDecodeFilterHook(DecodeFilterHook hook);
     MoviePlayer* open(const std::u16string& fileName, uint32_t flags, uintptr_t cookie) override;
     LRESULT onGraphEvent(UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    friend class DirectShowMoviePlayer;
+    // A player's close: leaves the list, which gives back the list's reference.
+    void removePlayer(DirectShowMoviePlayer* player);
+
+    HWND window_;
+    int width_;
+    int height_;
+    StreamCallbacks streamCallbacks_;
+    DrawBase* compositor_ = nullptr;
+    DecodeFilterHook decodeFilterHook_ = nullptr;
+    CriticalSection lock_;
+    std::vector<DirectShowMoviePlayer*> players_;  // each entry holds one reference
 };

@@ -4,7 +4,9 @@
 // the frame event. The application reads the picture size and the format the target
 // must have, attaches a target of exactly that size and hands over its own lock.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "framework/CriticalSection.h"
 #include "framework/Event.h"
@@ -16,6 +18,10 @@ class VideoFrameSource {
 public:
     // What the renderer writes into: a compositor texture or a plain picture.
     enum class TargetKind { Texture, Image };
+
+    // Results of waitForFrame, with the platform's values.
+    static constexpr uint32_t kWaitObject0 = 0x0;
+    static constexpr uint32_t kWaitTimeout = 0x102;
 
     explicit VideoFrameSource(TargetKind kind);
     virtual ~VideoFrameSource();
@@ -34,8 +40,42 @@ public:
     // Not reference-counted: the lock must outlive the renderer's use of it.
     int setLock(CriticalSection* lock);
     int isOpen() const { return 1; }
-    // The wait's result (WAIT_OBJECT_0 or WAIT_TIMEOUT).
+    // kWaitObject0 when a frame was signalled within the time, else kWaitTimeout.
     uint32_t waitForFrame(uint32_t milliseconds);
     bool frameSignalled() const;
     void resetFrame();
+
+    // ---- the writer's side (renderer or presenter) ----
+
+    TargetKind kind() const { return kind_; }
+    // Source geometry: height > 0 is a bottom-up picture, < 0 top-down; stride in bytes.
+    void setLayout(int32_t width, int32_t height, int64_t stride);
+    void setFormats(int32_t pixelFormat, D3DFORMAT textureFormat);
+    // Copies one picture of `bytes` bytes into the target under the lock and signals the
+    // frame event. S_FALSE (dropped) without a target, E_FAIL without a format. The copy
+    // is clipped to the target and to the buffer: nothing outside either is touched.
+    HRESULT deliver(const uint8_t* data, size_t bytes);
+
+private:
+    struct Picture {
+        int32_t width;
+        int32_t height;
+        int64_t stride;
+        int32_t pixelFormat;
+    };
+    void copyRows(const Picture& picture, const uint8_t* data, size_t bytes, uint8_t* dst, int32_t pitch,
+                  int32_t dstFormat, int32_t dstWidth, int32_t dstHeight) const;
+
+    const TargetKind kind_;
+    Event newFrameEvent_{Event::Reset::Manual};
+    std::atomic<CriticalSection*> lock_{nullptr};
+
+    // Guards the fields below: the streaming thread reads what the application thread sets.
+    mutable std::mutex mutex_;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int64_t stride_ = 0;
+    int32_t pixelFormat_ = 0;
+    D3DFORMAT textureFormat_ = D3DFMT_UNKNOWN;
+    RefObject* target_ = nullptr;  // one reference held while attached
 };
