@@ -4,8 +4,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 ./scripts/build.sh build-release Release
-if [ -x build-release/app/layerdeck ]; then
-  exec build-release/app/layerdeck
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "Built the Release tree in build-release/ (the player, libraries, tools, tests, benchmarks)."
+  echo "There is no display to show the player's window on: start build-release/app/layerdeck"
+  echo "from a desktop session (or under xvfb-run to try it without one)."
+  exit 0
 fi
-echo "Built the Release tree in build-release/ (libraries, tools, tests, benchmarks)."
-echo "The player program itself is not part of the tree yet."
+exec build-release/app/layerdeck
