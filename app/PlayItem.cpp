@@ -24,7 +24,7 @@ uint32_t PlayItem::colour() {
     return colour_;
 }
 
-bool PlayItem::setSourceRect(const RECT* rect) {
+bool PlayItem::storeRect(RECT* field, const RECT* rect) {
     RECT r{};
     if (rect) {
         r = *rect;
@@ -34,25 +34,14 @@ bool PlayItem::setSourceRect(const RECT* rect) {
         r = RECT{0, 0, LONG(w), LONG(h)};
     }
     ScopedLock hold(lock_);
-    sourceRect_ = r;
+    *field = r;
     markDirty();
     return true;
 }
 
-bool PlayItem::setDestRect(const RECT* rect) {
-    RECT r{};
-    if (rect) {
-        r = *rect;
-    } else {
-        uint32_t w = 0, h = 0;
-        if (!getSize(&w, &h)) return false;
-        r = RECT{0, 0, LONG(w), LONG(h)};
-    }
-    ScopedLock hold(lock_);
-    destRect_ = r;
-    markDirty();
-    return true;
-}
+bool PlayItem::setSourceRect(const RECT* rect) { return storeRect(&sourceRect_, rect); }
+
+bool PlayItem::setDestRect(const RECT* rect) { return storeRect(&destRect_, rect); }
 
 void PlayItem::setColour(uint32_t argb) {
     ScopedLock hold(lock_);

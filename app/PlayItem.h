@@ -91,6 +91,8 @@ protected:
 
 private:
     static void onStartTimer(uint32_t id, void* context);
+    // A given rectangle, or with none the whole picture (false when the size is unknown).
+    bool storeRect(RECT* field, const RECT* rect);
 
     CriticalSection lock_;
     const int32_t id_;
