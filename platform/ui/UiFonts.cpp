@@ -6,7 +6,8 @@
 
 namespace UiFonts {
 
-const char16_t* const kFallbackFamilies[] = {u"IPAGothic", u"IPAPGothic", u"Noto Sans CJK JP"};
+// The program asks for a proportional gothic; its closest installed twin comes first.
+const char16_t* const kFallbackFamilies[] = {u"IPAPGothic", u"IPAGothic", u"Noto Sans CJK JP"};
 const int kFallbackFamilyCount = 3;
 
 QStringList familiesFor(const QString& face) {
