@@ -424,8 +424,11 @@ void SplitterSeeking::deliveryLoop(int mode) {
         segmentStop = segmentStop_;
         // After a round delivered while paused, running continues that segment.
         continuing = segmentOpen_ && mode == Running;
-        segmentOpen_ = mode == Restart;
+        segmentOpen_ = false;
     }
+    // A paused round can be cut short by Run before it delivers anything, so the marks
+    // still owed carry over to the running rounds that continue its segment.
+    if (!continuing) pendingDiscontinuity_[0] = pendingDiscontinuity_[1] = true;
     // Only a stop before the end cuts the stream; otherwise the source ends it.
     const bool stopCuts = segmentStop < source_->duration();
     SplitterOutputPin* pins[2] = {filter_->videoPin(), filter_->audioPin()};
@@ -435,7 +438,7 @@ void SplitterSeeking::deliveryLoop(int mode) {
         connected[i] = pins[i] && pins[i]->IsConnected();
         if (connected[i] && !continuing) pins[i]->deliverNewSegment(segmentStart, segmentStop, 1.0);
     }
-    bool discontinuity[2] = {!continuing, !continuing};
+    bool* discontinuity = pendingDiscontinuity_;
     IMediaSample* held[2] = {nullptr, nullptr};
     auto stillWanted = [&] {
         std::lock_guard<std::mutex> g(stateMutex_);
@@ -503,4 +506,8 @@ void SplitterSeeking::deliveryLoop(int mode) {
     }
     for (IMediaSample* s : held)
         if (s) s->Release();
+    if (mode == Restart) {
+        std::lock_guard<std::mutex> g(stateMutex_);
+        segmentOpen_ = true;
+    }
 }

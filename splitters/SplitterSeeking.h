@@ -109,6 +109,7 @@ private:
     REFERENCE_TIME segmentStop_ = 0;
     // A round delivered while paused opened the segment; delivery goes on in it.
     bool segmentOpen_ = false;
+    bool pendingDiscontinuity_[2] = {true, true};  // streaming thread only
     Event ack_{Event::Reset::Manual};
     Thread thread_;
 };
