@@ -9,7 +9,8 @@
 #include "framework/dshow/MediaGuids.h"
 #include "splitters/SplitterFilter.h"
 
-SplitterSeeking::SplitterSeeking(SplitterFilter* filter, SplitterSource* source) : filter_(filter), source_(source) {
+SplitterSeeking::SplitterSeeking(SplitterFilter* filter, SplitterSource* source)
+    : SourceSeekingBase(static_cast<IBaseFilter*>(filter), kCapabilities), filter_(filter), source_(source) {
     stop_ = source ? source->duration() : 0;
     segmentStop_ = stop_;
     thread_.setContextFunction(&SplitterSeeking::threadEntry, this);
@@ -19,37 +20,7 @@ SplitterSeeking::~SplitterSeeking() {
     stopStreaming();
 }
 
-HRESULT SplitterSeeking::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IUnknown::iid && riid != IMediaSeeking::iid) return E_NOINTERFACE;
-    *ppv = static_cast<IMediaSeeking*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG SplitterSeeking::AddRef() {
-    return filter_->AddRef();
-}
-ULONG SplitterSeeking::Release() {
-    return filter_->Release();
-}
-
 // ---- Plain reads and formats ----
-
-HRESULT SplitterSeeking::GetCapabilities(DWORD* pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
-    *pCapabilities = kCapabilities;
-    return S_OK;
-}
-
-HRESULT SplitterSeeking::CheckCapabilities(DWORD* pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
-    DWORD asked = *pCapabilities;
-    *pCapabilities &= kCapabilities;
-    if (*pCapabilities == asked) return S_OK;
-    return *pCapabilities ? S_FALSE : E_FAIL;
-}
 
 HRESULT SplitterSeeking::IsFormatSupported(const GUID* pFormat) {
     if (!pFormat) return E_POINTER;
@@ -149,10 +120,6 @@ HRESULT SplitterSeeking::GetStopPosition(LONGLONG* pStop) {
     return S_OK;
 }
 
-HRESULT SplitterSeeking::GetCurrentPosition(LONGLONG*) {
-    return E_NOTIMPL;
-}
-
 HRESULT SplitterSeeking::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
     if (!pCurrent && !pStop) return E_POINTER;
     ScopedLock lock(lock_);
@@ -167,23 +134,6 @@ HRESULT SplitterSeeking::GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) {
     if (!source_) return E_UNEXPECTED;
     if (pEarliest) *pEarliest = 0;
     if (pLatest) *pLatest = durationLocked();
-    return S_OK;
-}
-
-HRESULT SplitterSeeking::SetRate(double dRate) {
-    if (dRate == 1.0) return S_OK;
-    return dRate <= 0.0 ? E_INVALIDARG : VFW_E_UNSUPPORTED_AUDIO;
-}
-
-HRESULT SplitterSeeking::GetRate(double* pdRate) {
-    if (!pdRate) return E_POINTER;
-    *pdRate = 1.0;
-    return S_OK;
-}
-
-HRESULT SplitterSeeking::GetPreroll(LONGLONG* pllPreroll) {
-    if (!pllPreroll) return E_POINTER;
-    *pllPreroll = 0;
     return S_OK;
 }
 

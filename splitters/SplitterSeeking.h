@@ -14,11 +14,12 @@
 #include "framework/Thread.h"
 #include "framework/dshow/GraphInterfaces.h"
 #include "framework/dshow/MediaGuids.h"
+#include "framework/dshow/SourceSeekingBase.h"
 #include "splitters/SplitterSource.h"
 
 class SplitterFilter;
 
-class SplitterSeeking : public IMediaSeeking {
+class SplitterSeeking : public SourceSeekingBase {
 public:
     enum ThreadState : int { Exited = 0, ExitRequested = 1, Starting = 2, Restart = 3, Waiting = 4, Running = 5 };
 
@@ -35,12 +36,6 @@ public:
     SplitterSeeking(SplitterFilter* filter, SplitterSource* source);
     virtual ~SplitterSeeking();
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-
-    HRESULT GetCapabilities(DWORD* pCapabilities) override;
-    HRESULT CheckCapabilities(DWORD* pCapabilities) override;
     HRESULT IsFormatSupported(const GUID* pFormat) override;
     HRESULT QueryPreferredFormat(GUID* pFormat) override;
     HRESULT GetTimeFormat(GUID* pFormat) override;
@@ -48,15 +43,11 @@ public:
     HRESULT SetTimeFormat(const GUID* pFormat) override;
     HRESULT GetDuration(LONGLONG* pDuration) override;
     HRESULT GetStopPosition(LONGLONG* pStop) override;
-    HRESULT GetCurrentPosition(LONGLONG* pCurrent) override;
     HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
                               const GUID* pSourceFormat) override;
     HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
     HRESULT GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
-    HRESULT SetRate(double dRate) override;
-    HRESULT GetRate(double* pdRate) override;
-    HRESULT GetPreroll(LONGLONG* pllPreroll) override;
 
     // Filter state changes (called with the filter's lock held).
     // Starts the thread and waits until it waits: E_OUTOFMEMORY, or E_FAIL when it never

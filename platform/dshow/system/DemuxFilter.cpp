@@ -34,40 +34,8 @@ const DemuxFilterClass& DemuxFilter::containerSplitterClass() {
 
 // ---- Seeking ----
 
-HRESULT DemuxSeeking::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IUnknown::iid && riid != IMediaSeeking::iid) return E_NOINTERFACE;
-    *ppv = static_cast<IMediaSeeking*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG DemuxSeeking::AddRef() {
-    return filter_->AddRef();
-}
-ULONG DemuxSeeking::Release() {
-    return filter_->Release();
-}
-
-namespace {
-constexpr DWORD kCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
-                                AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
-}
-
-HRESULT DemuxSeeking::GetCapabilities(DWORD* pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
-    *pCapabilities = kCapabilities;
-    return S_OK;
-}
-
-HRESULT DemuxSeeking::CheckCapabilities(DWORD* pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
-    DWORD asked = *pCapabilities;
-    *pCapabilities &= kCapabilities;
-    if (*pCapabilities == asked) return S_OK;
-    return *pCapabilities ? S_FALSE : E_FAIL;
-}
+DemuxSeeking::DemuxSeeking(DemuxFilter* filter)
+    : SourceSeekingBase(static_cast<IBaseFilter*>(filter), kCapabilities), filter_(filter) {}
 
 HRESULT DemuxSeeking::IsFormatSupported(const GUID* pFormat) {
     if (!pFormat) return E_POINTER;
@@ -102,11 +70,6 @@ HRESULT DemuxSeeking::GetStopPosition(LONGLONG* pStop) {
     return filter_->positions(nullptr, pStop);
 }
 
-HRESULT DemuxSeeking::GetCurrentPosition(LONGLONG*) {
-    // The graph answers the position from its stream time.
-    return E_NOTIMPL;
-}
-
 HRESULT DemuxSeeking::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
                                         const GUID* pSourceFormat) {
     if (!pTarget) return E_POINTER;
@@ -128,23 +91,6 @@ HRESULT DemuxSeeking::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
 HRESULT DemuxSeeking::GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) {
     if (pEarliest) *pEarliest = 0;
     return pLatest ? filter_->duration(pLatest) : S_OK;
-}
-
-HRESULT DemuxSeeking::SetRate(double dRate) {
-    if (dRate == 1.0) return S_OK;
-    return dRate <= 0.0 ? E_INVALIDARG : VFW_E_UNSUPPORTED_AUDIO;
-}
-
-HRESULT DemuxSeeking::GetRate(double* pdRate) {
-    if (!pdRate) return E_POINTER;
-    *pdRate = 1.0;
-    return S_OK;
-}
-
-HRESULT DemuxSeeking::GetPreroll(LONGLONG* pllPreroll) {
-    if (!pllPreroll) return E_POINTER;
-    *pllPreroll = 0;
-    return S_OK;
 }
 
 // ---- Filter ----

@@ -17,6 +17,7 @@
 #include "framework/CriticalSection.h"
 #include "framework/dshow/CBaseFilter.h"
 #include "framework/dshow/GraphInterfaces.h"
+#include "framework/dshow/SourceSeekingBase.h"
 #include "platform/dshow/system/DemuxPins.h"
 #include "platform/dshow/system/MediaDemuxer.h"
 
@@ -35,17 +36,15 @@ struct DemuxFilterClass {
 class DemuxFilter;
 
 // IMediaSeeking of the demultiplexer, reached from every output pin.
-class DemuxSeeking : public IMediaSeeking {
+class DemuxSeeking : public SourceSeekingBase {
 public:
-    explicit DemuxSeeking(DemuxFilter* filter) : filter_(filter) {}
+    static constexpr DWORD kCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
+                                           AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetStopPos |
+                                           AM_SEEKING_CanGetDuration;
+
+    explicit DemuxSeeking(DemuxFilter* filter);
     virtual ~DemuxSeeking() = default;
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-
-    HRESULT GetCapabilities(DWORD* pCapabilities) override;
-    HRESULT CheckCapabilities(DWORD* pCapabilities) override;
     HRESULT IsFormatSupported(const GUID* pFormat) override;
     HRESULT QueryPreferredFormat(GUID* pFormat) override;
     HRESULT GetTimeFormat(GUID* pFormat) override;
@@ -53,15 +52,11 @@ public:
     HRESULT SetTimeFormat(const GUID* pFormat) override;
     HRESULT GetDuration(LONGLONG* pDuration) override;
     HRESULT GetStopPosition(LONGLONG* pStop) override;
-    HRESULT GetCurrentPosition(LONGLONG* pCurrent) override;
     HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
                               const GUID* pSourceFormat) override;
     HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
     HRESULT GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
-    HRESULT SetRate(double dRate) override;
-    HRESULT GetRate(double* pdRate) override;
-    HRESULT GetPreroll(LONGLONG* pllPreroll) override;
 
 private:
     DemuxFilter* filter_;
