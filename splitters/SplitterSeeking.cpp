@@ -10,7 +10,7 @@
 #include "splitters/SplitterFilter.h"
 
 SplitterSeeking::SplitterSeeking(SplitterFilter* filter, SplitterSource* source)
-    : SourceSeekingBase(static_cast<IBaseFilter*>(filter), kCapabilities), filter_(filter), source_(source) {
+    : SourceSeekingBase(static_cast<IBaseFilter*>(filter)), filter_(filter), source_(source) {
     stop_ = source ? source->duration() : 0;
     segmentStop_ = stop_;
     thread_.setContextFunction(&SplitterSeeking::threadEntry, this);

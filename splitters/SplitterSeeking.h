@@ -23,9 +23,6 @@ class SplitterSeeking : public SourceSeekingBase {
 public:
     enum ThreadState : int { Exited = 0, ExitRequested = 1, Starting = 2, Restart = 3, Waiting = 4, Running = 5 };
 
-    static constexpr DWORD kCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
-                                           AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetStopPos |
-                                           AM_SEEKING_CanGetDuration;
     // Pause on a connected pin that cannot give a buffer yet.
     static constexpr uint32_t kBufferRetryMs = 3;
     // How long Stop lets the thread finish its round before asking it to exit.

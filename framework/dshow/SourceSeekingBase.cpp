@@ -33,6 +33,39 @@ HRESULT SourceSeekingBase::CheckCapabilities(DWORD* pCapabilities) {
     return *pCapabilities ? S_FALSE : E_FAIL;
 }
 
+HRESULT SourceSeekingBase::IsFormatSupported(const GUID* pFormat) {
+    if (!pFormat) return E_POINTER;
+    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+}
+
+HRESULT SourceSeekingBase::QueryPreferredFormat(GUID* pFormat) {
+    if (!pFormat) return E_POINTER;
+    *pFormat = TIME_FORMAT_MEDIA_TIME;
+    return S_OK;
+}
+
+HRESULT SourceSeekingBase::GetTimeFormat(GUID* pFormat) {
+    return SourceSeekingBase::QueryPreferredFormat(pFormat);
+}
+
+HRESULT SourceSeekingBase::IsUsingTimeFormat(const GUID* pFormat) {
+    return SourceSeekingBase::IsFormatSupported(pFormat);
+}
+
+HRESULT SourceSeekingBase::SetTimeFormat(const GUID* pFormat) {
+    if (!pFormat) return E_POINTER;
+    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+}
+
+HRESULT SourceSeekingBase::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                             const GUID* pSourceFormat) {
+    if (!pTarget) return E_POINTER;
+    for (const GUID* f : {pTargetFormat, pSourceFormat})
+        if (f && *f != TIME_FORMAT_MEDIA_TIME) return E_INVALIDARG;
+    *pTarget = Source;
+    return S_OK;
+}
+
 HRESULT SourceSeekingBase::GetCurrentPosition(LONGLONG*) {
     return E_NOTIMPL;
 }

@@ -35,31 +35,7 @@ const DemuxFilterClass& DemuxFilter::containerSplitterClass() {
 // ---- Seeking ----
 
 DemuxSeeking::DemuxSeeking(DemuxFilter* filter)
-    : SourceSeekingBase(static_cast<IBaseFilter*>(filter), kCapabilities), filter_(filter) {}
-
-HRESULT DemuxSeeking::IsFormatSupported(const GUID* pFormat) {
-    if (!pFormat) return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT DemuxSeeking::QueryPreferredFormat(GUID* pFormat) {
-    if (!pFormat) return E_POINTER;
-    *pFormat = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-}
-
-HRESULT DemuxSeeking::GetTimeFormat(GUID* pFormat) {
-    return QueryPreferredFormat(pFormat);
-}
-
-HRESULT DemuxSeeking::IsUsingTimeFormat(const GUID* pFormat) {
-    return IsFormatSupported(pFormat);
-}
-
-HRESULT DemuxSeeking::SetTimeFormat(const GUID* pFormat) {
-    if (!pFormat) return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
+    : SourceSeekingBase(static_cast<IBaseFilter*>(filter)), filter_(filter) {}
 
 HRESULT DemuxSeeking::GetDuration(LONGLONG* pDuration) {
     return filter_->duration(pDuration);
@@ -68,15 +44,6 @@ HRESULT DemuxSeeking::GetDuration(LONGLONG* pDuration) {
 HRESULT DemuxSeeking::GetStopPosition(LONGLONG* pStop) {
     if (!pStop) return E_POINTER;
     return filter_->positions(nullptr, pStop);
-}
-
-HRESULT DemuxSeeking::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                                        const GUID* pSourceFormat) {
-    if (!pTarget) return E_POINTER;
-    for (const GUID* f : {pTargetFormat, pSourceFormat})
-        if (f && *f != TIME_FORMAT_MEDIA_TIME) return E_INVALIDARG;
-    *pTarget = Source;
-    return S_OK;
 }
 
 HRESULT DemuxSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) {

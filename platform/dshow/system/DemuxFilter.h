@@ -38,22 +38,11 @@ class DemuxFilter;
 // IMediaSeeking of the demultiplexer, reached from every output pin.
 class DemuxSeeking : public SourceSeekingBase {
 public:
-    static constexpr DWORD kCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
-                                           AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetStopPos |
-                                           AM_SEEKING_CanGetDuration;
-
     explicit DemuxSeeking(DemuxFilter* filter);
     virtual ~DemuxSeeking() = default;
 
-    HRESULT IsFormatSupported(const GUID* pFormat) override;
-    HRESULT QueryPreferredFormat(GUID* pFormat) override;
-    HRESULT GetTimeFormat(GUID* pFormat) override;
-    HRESULT IsUsingTimeFormat(const GUID* pFormat) override;
-    HRESULT SetTimeFormat(const GUID* pFormat) override;
     HRESULT GetDuration(LONGLONG* pDuration) override;
     HRESULT GetStopPosition(LONGLONG* pStop) override;
-    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                              const GUID* pSourceFormat) override;
     HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
     HRESULT GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;

@@ -29,6 +29,7 @@
 #include "framework/dshow/CBaseVideoRenderer.h"
 #include "framework/dshow/Dshow.h"
 #include "framework/dshow/Formats.h"
+#include "framework/dshow/SourceSeekingBase.h"
 #include "framework/dshow/StreamInterfaces.h"
 #include "platform/audio/AudioOutputRegistry.h"
 #include "platform/audio/Mixer.h"
@@ -81,52 +82,19 @@ int stepOfFrame(int frame) {
 
 class MovieSource;
 
-class MovieSeeking : public IMediaSeeking {
+class MovieSeeking : public SourceSeekingBase {
 public:
-    explicit MovieSeeking(MovieSource* owner) : owner_(owner) {}
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetCapabilities(DWORD* p) override {
-        *p = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
-             AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
-        return S_OK;
-    }
-    HRESULT CheckCapabilities(DWORD* p) override {
-        DWORD have = 0;
-        GetCapabilities(&have);
-        *p &= have;
-        return S_OK;
-    }
-    HRESULT IsFormatSupported(const GUID* f) override { return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE; }
-    HRESULT QueryPreferredFormat(GUID* f) override {
-        *f = TIME_FORMAT_MEDIA_TIME;
-        return S_OK;
-    }
-    HRESULT GetTimeFormat(GUID* f) override { return QueryPreferredFormat(f); }
-    HRESULT IsUsingTimeFormat(const GUID* f) override { return IsFormatSupported(f); }
-    HRESULT SetTimeFormat(const GUID* f) override { return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG; }
+    explicit MovieSeeking(MovieSource* owner);
     HRESULT GetDuration(LONGLONG* d) override {
         *d = kDuration;
         return S_OK;
     }
     HRESULT GetStopPosition(LONGLONG* s) override { return GetDuration(s); }
-    HRESULT GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
-    HRESULT ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override { return E_NOTIMPL; }
     HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG* c, LONGLONG* s) override;
     HRESULT GetAvailable(LONGLONG* e, LONGLONG* l) override {
         *e = 0;
         return GetDuration(l);
-    }
-    HRESULT SetRate(double r) override { return r == 1.0 ? S_OK : E_INVALIDARG; }
-    HRESULT GetRate(double* r) override {
-        *r = 1.0;
-        return S_OK;
-    }
-    HRESULT GetPreroll(LONGLONG* p) override {
-        *p = 0;
-        return S_OK;
     }
 
 private:
@@ -368,15 +336,7 @@ HRESULT MoviePin::queryOther(REFIID riid, void** ppv) {
     return CBaseOutputPin::queryOther(riid, ppv);
 }
 
-HRESULT MovieSeeking::QueryInterface(REFIID riid, void** ppv) {
-    return owner_->QueryInterface(riid, ppv);
-}
-ULONG MovieSeeking::AddRef() {
-    return owner_->AddRef();
-}
-ULONG MovieSeeking::Release() {
-    return owner_->Release();
-}
+MovieSeeking::MovieSeeking(MovieSource* owner) : SourceSeekingBase(static_cast<IBaseFilter*>(owner)), owner_(owner) {}
 HRESULT MovieSeeking::GetPositions(LONGLONG* c, LONGLONG* s) {
     if (c) *c = owner_->position();
     if (s) *s = kDuration;

@@ -14,6 +14,7 @@
 #include "framework/dshow/CBaseOutputPin.h"
 #include "framework/dshow/CTransformFilter.h"
 #include "framework/dshow/Dshow.h"
+#include "framework/dshow/SourceSeekingBase.h"
 
 namespace synthetic {
 
@@ -42,35 +43,11 @@ inline int32_t frameNumberOf(IMediaSample* s) {
 class FrameSource;
 
 // What the source answers to seeking: flush, move, restart with a new segment.
-class SourceSeeking : public IMediaSeeking {
+class SourceSeeking : public SourceSeekingBase {
 public:
-    explicit SourceSeeking(FrameSource* owner) : owner_(owner) {}
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetCapabilities(DWORD* p) override {
-        *p = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
-             AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
-        return S_OK;
-    }
-    HRESULT CheckCapabilities(DWORD* p) override {
-        DWORD have = 0;
-        GetCapabilities(&have);
-        *p &= have;
-        return S_OK;
-    }
-    HRESULT IsFormatSupported(const GUID* f) override { return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE; }
-    HRESULT QueryPreferredFormat(GUID* f) override {
-        *f = TIME_FORMAT_MEDIA_TIME;
-        return S_OK;
-    }
-    HRESULT GetTimeFormat(GUID* f) override { return QueryPreferredFormat(f); }
-    HRESULT IsUsingTimeFormat(const GUID* f) override { return IsFormatSupported(f); }
-    HRESULT SetTimeFormat(const GUID* f) override { return *f == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG; }
+    explicit SourceSeeking(FrameSource* owner);
     HRESULT GetDuration(LONGLONG* d) override;
     HRESULT GetStopPosition(LONGLONG* s) override { return GetDuration(s); }
-    HRESULT GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
-    HRESULT ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override { return E_NOTIMPL; }
     HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG* c, LONGLONG* s) override;
     HRESULT GetAvailable(LONGLONG* e, LONGLONG* l) override {
@@ -79,10 +56,6 @@ public:
     }
     HRESULT SetRate(double r) override;
     HRESULT GetRate(double* r) override;
-    HRESULT GetPreroll(LONGLONG* p) override {
-        *p = 0;
-        return S_OK;
-    }
 
 private:
     FrameSource* owner_;
@@ -265,15 +238,8 @@ inline HRESULT SourcePin::queryOther(REFIID riid, void** ppv) {
     return CBaseOutputPin::queryOther(riid, ppv);
 }
 
-inline HRESULT SourceSeeking::QueryInterface(REFIID riid, void** ppv) {
-    return owner_->QueryInterface(riid, ppv);
-}
-inline ULONG SourceSeeking::AddRef() {
-    return owner_->AddRef();
-}
-inline ULONG SourceSeeking::Release() {
-    return owner_->Release();
-}
+inline SourceSeeking::SourceSeeking(FrameSource* owner)
+    : SourceSeekingBase(static_cast<IBaseFilter*>(owner)), owner_(owner) {}
 inline HRESULT SourceSeeking::GetDuration(LONGLONG* d) {
     *d = owner_->duration();
     return S_OK;
