@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "PostedMessages.h"
+#include "VideoTestHarness.h"
 #include "framework/ComUser.h"
 #include "framework/WideString.h"
 #include "graphics/DisplayConfig.h"
@@ -104,26 +105,6 @@ std::vector<float> readCapture(const std::filesystem::path& path) {
     return {};
 }
 
-// The texture's pixels, rows top first, alpha ignored.
-std::vector<uint32_t> readTexture(LayerTexture& texture) {
-    int32_t w = 0, h = 0;
-    texture.size(&w, &h);
-    std::vector<uint32_t> out;
-    InterfacePtr<Image> view = texture.openImage();
-    void* bits = nullptr;
-    int32_t pitch = 0;
-    if (!view || !view->lock(&bits, &pitch)) return out;
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            uint32_t p;
-            std::memcpy(&p, static_cast<uint8_t*>(bits) + y * pitch + x * 4, 4);
-            out.push_back(p & 0x00FFFFFF);
-        }
-    view->unlock();
-    texture.commitImage(view.get(), nullptr);
-    return out;
-}
-
 BOOL clientRect(HWND, RECT* r) {
     *r = RECT{0, 0, 64, 48};
     return TRUE;
@@ -173,7 +154,7 @@ protected:
         std::vector<uint32_t> shown;
         {
             ScopedLock lock(itemLock_);
-            shown = readTexture(*texture_);
+            shown = videotest::readRgb(*texture_);
         }
         for (int t = 0; t < kFrames; ++t)
             if (shown == expected_[t]) return t;
