@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/dshow/DshowErrors.h"
+#include "framework/dshow/StreamCopy.h"
 
 namespace {
 
@@ -102,38 +103,7 @@ HRESULT FileStreamView::SetSize(ULARGE_INTEGER) {
 }
 
 HRESULT FileStreamView::CopyTo(IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) {
-    if (pcbRead) pcbRead->QuadPart = 0;
-    if (pcbWritten) pcbWritten->QuadPart = 0;
-    if (!pstm) return STG_E_INVALIDPOINTER;
-    std::vector<BYTE> chunk;
-    try {
-        chunk.resize(kCopyChunk);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    ULONGLONG totalRead = 0, totalWritten = 0;
-    HRESULT result = S_OK;
-    while (totalRead < cb.QuadPart) {
-        ULONG want = static_cast<ULONG>(std::min<ULONGLONG>(kCopyChunk, cb.QuadPart - totalRead));
-        ULONG got = 0;
-        HRESULT hr = Read(chunk.data(), want, &got);
-        if (FAILED(hr)) {
-            result = hr;
-            break;
-        }
-        if (got == 0) break;
-        totalRead += got;
-        ULONG written = 0;
-        hr = pstm->Write(chunk.data(), got, &written);
-        totalWritten += std::min(written, got);
-        if (FAILED(hr) || written < got) {
-            result = totalWritten == 0 ? STG_E_MEDIUMFULL : (FAILED(hr) ? hr : STG_E_MEDIUMFULL);
-            break;
-        }
-    }
-    if (pcbRead) pcbRead->QuadPart = totalRead;
-    if (pcbWritten) pcbWritten->QuadPart = totalWritten;
-    return result;
+    return copyStream(*this, pstm, cb, pcbRead, pcbWritten);
 }
 
 HRESULT FileStreamView::Commit(DWORD) {

@@ -10,9 +10,6 @@
 
 class FileStreamView : public IStream {
 public:
-    // Chunk size of CopyTo.
-    static constexpr uint32_t kCopyChunk = 65536;
-
     // owner: the object whose count this view shares (embedded), or, for a clone, the
     // object this view keeps alive while it has its own count.
     FileStreamView(CallbackFile& file, IUnknown* owner, bool embedded, int64_t position = 0);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/dshow/DshowErrors.h"
+#include "framework/dshow/StreamCopy.h"
 
 AsyncReaderStream::AsyncReaderStream(IAsyncReader* reader, int64_t position) : reader_(reader), position_(position) {}
 
@@ -57,33 +58,7 @@ HRESULT AsyncReaderStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_I
 
 HRESULT AsyncReaderStream::CopyTo(IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
                                   ULARGE_INTEGER* pcbWritten) {
-    if (pcbRead) pcbRead->QuadPart = 0;
-    if (pcbWritten) pcbWritten->QuadPart = 0;
-    if (!pstm) return STG_E_INVALIDPOINTER;
-    std::vector<BYTE> chunk(kCopyChunk);
-    ULONGLONG totalRead = 0, totalWritten = 0;
-    HRESULT result = S_OK;
-    while (totalRead < cb.QuadPart) {
-        ULONG got = 0;
-        HRESULT hr =
-            Read(chunk.data(), static_cast<ULONG>(std::min<ULONGLONG>(kCopyChunk, cb.QuadPart - totalRead)), &got);
-        if (FAILED(hr)) {
-            result = hr;
-            break;
-        }
-        if (got == 0) break;
-        totalRead += got;
-        ULONG written = 0;
-        hr = pstm->Write(chunk.data(), got, &written);
-        totalWritten += std::min(written, got);
-        if (FAILED(hr) || written < got) {
-            result = totalWritten == 0 || SUCCEEDED(hr) ? STG_E_MEDIUMFULL : hr;
-            break;
-        }
-    }
-    if (pcbRead) pcbRead->QuadPart = totalRead;
-    if (pcbWritten) pcbWritten->QuadPart = totalWritten;
-    return result;
+    return copyStream(*this, pstm, cb, pcbRead, pcbWritten);
 }
 
 HRESULT AsyncReaderStream::Stat(STATSTG* pstatstg, DWORD grfStatFlag) {

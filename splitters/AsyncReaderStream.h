@@ -9,8 +9,6 @@
 
 class AsyncReaderStream : public ComObject<IStream> {
 public:
-    static constexpr ULONG kCopyChunk = 65536;
-
     explicit AsyncReaderStream(IAsyncReader* reader, int64_t position = 0);
     ~AsyncReaderStream() override = default;
 
