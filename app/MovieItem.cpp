@@ -121,7 +121,11 @@ bool MovieItem::setVolume(int32_t volume) {
 bool MovieItem::draw() {
     ScopedLock hold(lock());
     if (!texture_ || !owner_) return false;
-    return drawLayer(*owner_, *texture_, dirty_);
+    const bool drawn = drawLayer(*owner_, *texture_, dirty_);
+    // Under the lock the renderer writes with: every picture before this one was either
+    // shown by this frame or overwritten unseen.
+    if (renderer_) renderer_->noteComposed();
+    return drawn;
 }
 
 uint32_t MovieItem::duration() {

@@ -51,7 +51,11 @@ HRESULT FrameRenderer::SetMediaType(const CMediaType* pmt) {
 HRESULT FrameRenderer::ShouldDrawSampleNow(IMediaSample* pMediaSample, REFERENCE_TIME* ptrStart,
                                            REFERENCE_TIME* ptrEnd) {
     HRESULT hr = CBaseVideoRenderer::ShouldDrawSampleNow(pMediaSample, ptrStart, ptrEnd);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        // The base drops only pictures far too late; the owner sees them counted.
+        frameSource_.noteDropped();
+        return hr;
+    }
     // Never early: even a late picture goes through the clock's wait.
     return S_FALSE;
 }

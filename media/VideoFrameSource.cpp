@@ -84,6 +84,26 @@ void VideoFrameSource::resetFrame() {
     newFrameEvent_.reset();
 }
 
+VideoFrameSource::Statistics VideoFrameSource::statistics() const {
+    Statistics s;
+    s.drawn = drawn_.load(std::memory_order_relaxed);
+    s.dropped = dropped_.load(std::memory_order_relaxed);
+    s.notShown = notShown_.load(std::memory_order_relaxed);
+    s.composed = composed_.load(std::memory_order_relaxed);
+    return s;
+}
+
+void VideoFrameSource::noteComposed() {
+    // Of the pictures written since the last composed frame only the newest is seen.
+    const uint64_t writes = writesSinceComposed_.exchange(0, std::memory_order_relaxed);
+    if (writes > 1) notShown_.fetch_add(writes - 1, std::memory_order_relaxed);
+    composed_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void VideoFrameSource::noteDropped() {
+    dropped_.fetch_add(1, std::memory_order_relaxed);
+}
+
 void VideoFrameSource::setLayout(int32_t width, int32_t height, int64_t stride) {
     std::lock_guard hold(mutex_);
     width_ = width;
@@ -110,6 +130,7 @@ HRESULT VideoFrameSource::deliver(const uint8_t* data, size_t bytes) {
 
     CriticalSection* lock = lock_.load(std::memory_order_acquire);
     if (lock) lock->lock();
+    bool written = false;
     if (kind_ == TargetKind::Texture) {
         auto* texture = static_cast<LayerTexture*>(target.get());
         if (InterfacePtr<Image> view = texture->openImage()) {
@@ -119,6 +140,7 @@ HRESULT VideoFrameSource::deliver(const uint8_t* data, size_t bytes) {
                 copyRows(picture, data, bytes, static_cast<uint8_t*>(bits), pitch, view->format(), view->width(),
                          view->height());
                 view->unlock();
+                written = true;
             }
             texture->commitImage(view.get(), nullptr);
         }
@@ -130,7 +152,12 @@ HRESULT VideoFrameSource::deliver(const uint8_t* data, size_t bytes) {
             copyRows(picture, data, bytes, static_cast<uint8_t*>(bits), pitch, image->format(), image->width(),
                      image->height());
             image->unlock();
+            written = true;
         }
+    }
+    if (written) {
+        drawn_.fetch_add(1, std::memory_order_relaxed);
+        writesSinceComposed_.fetch_add(1, std::memory_order_relaxed);
     }
     if (lock) lock->unlock();
 

@@ -45,6 +45,18 @@ public:
     bool frameSignalled() const;
     void resetFrame();
 
+    // Running counts since the frame source was made, for the player's owner.
+    struct Statistics {
+        uint64_t drawn = 0;     // pictures written into the attached target
+        uint64_t dropped = 0;   // pictures the renderer dropped as too late
+        uint64_t notShown = 0;  // pictures overwritten before a composed frame showed them
+        uint64_t composed = 0;  // composed frames that showed the target
+    };
+    Statistics statistics() const;
+    // The compositor's side: once for each composed frame that drew the target, best
+    // while holding the target's lock so that no write slips between draw and count.
+    void noteComposed();
+
     // ---- the writer's side (renderer or presenter) ----
 
     TargetKind kind() const { return kind_; }
@@ -55,6 +67,8 @@ public:
     // frame event. S_FALSE (dropped) without a target, E_FAIL without a format. The copy
     // is clipped to the target and to the buffer: nothing outside either is touched.
     HRESULT deliver(const uint8_t* data, size_t bytes);
+    // A picture the renderer decided not to draw because it came too late.
+    void noteDropped();
 
 private:
     struct Picture {
@@ -69,6 +83,13 @@ private:
     const TargetKind kind_;
     Event newFrameEvent_{Event::Reset::Manual};
     std::atomic<CriticalSection*> lock_{nullptr};
+
+    // Counters only, read without the mutex: relaxed atomics are enough.
+    std::atomic<uint64_t> drawn_{0};
+    std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> notShown_{0};
+    std::atomic<uint64_t> composed_{0};
+    std::atomic<uint64_t> writesSinceComposed_{0};
 
     // Guards the fields below: the streaming thread reads what the application thread sets.
     mutable std::mutex mutex_;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Layerdeck builds, tests and runs with.
+# With a group name (see below) it installs only that group.
 # Idempotent: asks dpkg first and touches apt only when something is missing.
 set -euo pipefail
 
@@ -17,6 +18,21 @@ PACKAGES=(
   ffmpeg xvfb xauth x11-utils xdotool imagemagick
   clang clang-format libclang-rt-14-dev
 )
+
+# Optional groups, named on the command line; never asked for by test.sh or run.sh.
+#   bench: what the layer playback benchmark compares against (the compositor, MP4
+#          demuxer and H.264 decoder plug-ins and gst-launch-1.0).
+for group in "$@"; do
+  case "$group" in
+    bench)
+      PACKAGES=(gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav)
+      ;;
+    *)
+      echo "install-deps: unknown group '$group' (known: bench)" >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do
