@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Release tree and starts the player.
+# Installs what is missing, builds the Release tree and starts the player; without a
+# display it renders the demo composition headlessly instead (scripts/render-demo.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
@@ -8,6 +9,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "Built the Release tree in build-release/ (the player, libraries, tools, tests, benchmarks)."
   echo "There is no display to show the player's window on: start build-release/app/layerdeck"
   echo "from a desktop session (or under xvfb-run to try it without one)."
-  exit 0
+  echo
+  exec ./scripts/render-demo.sh build-release build-release/demo
 fi
 exec build-release/app/layerdeck

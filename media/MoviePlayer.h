@@ -2,6 +2,7 @@
 // The playback object of one movie entry. The application drives every player of the
 // play list through these operations alone, whichever factory made it. Times are in
 // milliseconds unless the name says otherwise; 100-ns values are 64-bit.
+#include <atomic>
 #include <cstdint>
 
 #include "framework/Rect.h"
@@ -60,5 +61,7 @@ public:
     uint32_t stateFlags() const { return flags_; }
 
 protected:
-    uint32_t flags_ = 0;
+    // Written by whichever thread runs a transport operation (worker tasks, timers) and
+    // read by the window thread handling graph events.
+    std::atomic<uint32_t> flags_{0};
 };
