@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "framework/dshow/DshowErrors.h"
 #include "framework/dshow/EventCodes.h"
@@ -170,8 +171,14 @@ HRESULT SplitterSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, 
     }
 
     bool running = filter_->state() == State_Running;
+    // A round delivered since the last seek moved the source on from that position.
+    bool sourceMoved;
+    {
+        std::lock_guard<std::mutex> g(stateMutex_);
+        sourceMoved = std::exchange(sourceMoved_, false);
+    }
     HRESULT hr = S_OK;
-    if (running || current != lastCurrent_ || stop != lastStop_) {
+    if (running || sourceMoved || current != lastCurrent_ || stop != lastStop_) {
         bool threadLives;
         {
             std::lock_guard<std::mutex> g(stateMutex_);
@@ -411,6 +418,10 @@ void SplitterSeeking::deliveryLoop(int mode) {
 
         DWORD flags = 0;
         HRESULT hr = source_->fillSamples(held[0], held[1], &flags);
+        {
+            std::lock_guard<std::mutex> g(stateMutex_);
+            sourceMoved_ = true;
+        }
         if (FAILED(hr)) {
             for (IMediaSample*& s : held)
                 if (s) s->Release(), s = nullptr;

@@ -97,6 +97,8 @@ private:
     REFERENCE_TIME segmentStop_ = 0;
     // A round delivered while paused opened the segment; delivery goes on in it.
     bool segmentOpen_ = false;
+    // The source was read since the last seek (a repeated seek is then not skipped).
+    bool sourceMoved_ = false;
     bool pendingDiscontinuity_[2] = {true, true};  // streaming thread only
     Event ack_{Event::Reset::Manual};
     Thread thread_;

@@ -223,6 +223,28 @@ TEST(SplitterFilterTest, TheSamePositionSeeksOnceUntilTheNextRun) {
     EXPECT_EQ(rig.timeSeeks().size(), 2u);
 }
 
+TEST(SplitterFilterTest, ARepeatedSeekIsNotSkippedOnceAPausedRoundHasReadOn) {
+    Rig rig(SourceScript{.frames = 10});
+    rig.connectAll();
+    IMediaSeeking* s = rig.seeking();
+    LONGLONG at = 4 * kFrame;
+    ASSERT_EQ(s->SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    rig.pause();
+    ASSERT_TRUE(rig.videoSink->waitFor(Arrival::Sample, 1));
+    ASSERT_TRUE(waitForState(rig.splitter->seeking(), SplitterSeeking::Waiting));
+    rig.stop();
+    // The paused round read frame 4: the source stands after it, so the same request
+    // must seek again or the next pause would show frame 5.
+    ASSERT_EQ(s->SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    EXPECT_EQ(rig.timeSeeks().size(), 2u);
+    rig.pause();
+    ASSERT_TRUE(rig.videoSink->waitFor(Arrival::Sample, 2));
+    std::vector<Arrival> samples = rig.videoSink->samples();
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[0].frame, 4);
+    EXPECT_EQ(samples[1].frame, 4);
+}
+
 TEST(SplitterFilterTest, FrameFormatSeeksByFrame) {
     Rig rig(SourceScript{.frames = 10});
     ASSERT_EQ(rig.connectInput(), S_OK);

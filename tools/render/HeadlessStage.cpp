@@ -393,9 +393,6 @@ bool HeadlessStage::startStill(MovieItem& movie, int64_t ms, std::string* error)
     // at the position afresh (a paused graph sought to where it already is would not),
     // and nothing delivered before the stop can arrive after it.
     control->Stop();
-    // The splitter skips a seek to the position it was last sought to, even when a
-    // paused preroll has read on since; a step aside first makes the real seek happen.
-    movie.seek(ms > 0 ? ms - 1 : ms + 1);
     movie.seek(ms);
     source->resetFrame();
     control->Pause();
