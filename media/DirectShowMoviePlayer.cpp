@@ -2,17 +2,15 @@
 
 #include <chrono>
 #include <new>
-#include <string_view>
 #include <thread>
 
 #include "framework/ComUser.h"
 #include "framework/WindowApi.h"
 #include "graphics/DrawBase.h"
 #include "media/AudioLevels.h"
-#include "media/ContainerFormatTable.h"
-#include "media/ContainerHandlers.h"
 #include "media/DirectShowPlayerFactory.h"
 #include "media/EngineRenderers.h"
+#include "media/FileGraphBuilder.h"
 #include "media/FileStreamFilter.h"
 #include "media/VideoFrameSource.h"
 
@@ -40,16 +38,6 @@ IPin* firstPin(IBaseFilter* filter, PIN_DIRECTION wanted, InterfacePtr<IPin>& ho
 bool isConnected(IPin* pin) {
     InterfacePtr<IPin> peer;
     return SUCCEEDED(pin->ConnectedTo(peer.put())) && peer;
-}
-
-// The text after the last "." of a path's last component; false without one.
-bool extensionOf(std::u16string_view path, std::u16string_view* extension) {
-    size_t dot = path.find_last_of(u'.');
-    if (dot == std::u16string_view::npos) return false;
-    size_t slash = path.find_last_of(u"/\\");
-    if (slash != std::u16string_view::npos && slash > dot) return false;
-    *extension = path.substr(dot + 1);
-    return true;
 }
 
 }  // namespace
@@ -85,25 +73,7 @@ HRESULT DirectShowMoviePlayer::open(const OpenParameters& p, const char16_t* fil
 
 HRESULT DirectShowMoviePlayer::prepareGraph(const GUID* subtype, const char16_t* fileName, const OpenParameters& p,
                                             IBaseFilter* source) {
-    const ContainerFormat* row = nullptr;
-    if (subtype) {
-        row = ContainerFormatTable::findBySubtype(*subtype);
-    } else {
-        std::u16string_view extension;
-        if (!extensionOf(fileName, &extension)) return ContainerHandlers::kNotHandled;
-        row = ContainerFormatTable::findByExtension(extension);
-    }
-    HRESULT hr = ContainerHandlers::kNotHandled;
-    if (row && row->handler != ContainerHandler::None) {
-        InterfacePtr<IFilterMapper2> mapper;
-        if (SUCCEEDED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, mapper.put())) && mapper)
-            hr = ContainerHandlers::prepare(row->handler, graph_.get(), mapper.get());
-    }
-    if (FAILED(hr)) return hr;
-    // The extension library may know what the engine's own table does not.
-    if (hr == ContainerHandlers::kNotHandled && source && p.decodeFilterHook)
-        p.decodeFilterHook(graph_.get(), source, 0);
-    return hr;
+    return FileGraphBuilder::prepare(graph_.get(), subtype, fileName, p.decodeFilterHook, source);
 }
 
 HRESULT DirectShowMoviePlayer::build(const OpenParameters& p, const char16_t* fileName, EngineRenderer* renderers) {
@@ -135,16 +105,7 @@ HRESULT DirectShowMoviePlayer::build(const OpenParameters& p, const char16_t* fi
     }
 
     if (fileSource) {
-        hr = fileSource->Load(fileName, nullptr);
-        if (FAILED(hr)) return hr;
-        CMediaType announced;
-        GUID subtype = GUID_NULL;
-        if (fileSource->announcedType(&announced)) subtype = *announced.Subtype();
-        hr = prepareGraph(&subtype, fileName, p, fileSource.get());
-        if (FAILED(hr)) return hr;
-        InterfacePtr<IPin> output;
-        if (!firstPin(fileSource.get(), PINDIR_OUTPUT, output)) return E_FAIL;
-        hr = graph_->Render(output.get());
+        hr = FileGraphBuilder::loadAndRender(graph_.get(), fileSource.get(), fileName, p.decodeFilterHook);
     } else {
         hr = prepareGraph(nullptr, fileName, p, nullptr);
         if (FAILED(hr)) return hr;
