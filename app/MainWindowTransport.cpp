@@ -6,6 +6,9 @@
 
 #include "app/PlayList.h"
 #include "app/PlayerApp.h"
+
+#include <algorithm>
+#include <cstdint>
 #include "framework/WindowApi.h"
 
 namespace {
@@ -79,7 +82,9 @@ void PlayerApp::togglePlayPause() {
             for (SharedRef<PlayItem>& item : list_->items()) {
                 const int32_t offset = item->offsetMs();
                 if (offset > 0) {
-                    item->scheduleStart(offset + static_cast<int32_t>(kStartLeadMs));
+                    // Saturates: the largest offsets must not wrap into the past.
+                    const int64_t delay = int64_t(offset) + kStartLeadMs;
+                    item->scheduleStart(static_cast<int32_t>(std::min<int64_t>(delay, INT32_MAX)));
                 } else {
                     pool_->postTask(
                         std::make_unique<ItemTask>(item, *taskLatch_, ItemTask::Action::SeekAndPlay, -int64_t(offset)));
