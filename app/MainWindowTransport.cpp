@@ -2,13 +2,12 @@
 // time line, acting on every item of the list at once. Per-item work that may block runs
 // as worker tasks; all tasks of one command wait on the task latch and are released
 // together once every one is posted.
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "app/PlayList.h"
 #include "app/PlayerApp.h"
-
-#include <algorithm>
-#include <cstdint>
 #include "framework/WindowApi.h"
 
 namespace {
