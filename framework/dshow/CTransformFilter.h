@@ -4,6 +4,8 @@
 // (CheckInputType), which pairs it can convert (CheckTransform), what it offers on the
 // output (GetMediaType) and its buffers (DecideBufferSize). Receive is serialised with
 // state changes through the receive lock; stream calls pass straight downstream.
+#include <atomic>
+
 #include "framework/dshow/CBaseFilter.h"
 #include "framework/dshow/CTransformInputPin.h"
 #include "framework/dshow/CTransformOutputPin.h"
@@ -54,7 +56,9 @@ protected:
     CriticalSection m_csFilter;
     CriticalSection m_csReceive;  // held around Receive and state changes
     bool m_bEOSDelivered = false;
-    bool m_bSampleSkipped = false;
+    // Cleared by a state change on the application's thread while the streaming thread
+    // may be in Receive.
+    std::atomic<bool> m_bSampleSkipped{false};
     CTransformInputPin* m_pInput = nullptr;
     CTransformOutputPin* m_pOutput = nullptr;
 };
