@@ -6,6 +6,9 @@
 
 bool SdlAudioOutput::open(AudioSource& source) {
     close();
+    // Audio brings up SDL's event subsystem, whose handlers would turn SIGINT and SIGTERM
+    // into quit events nobody reads: the process could no longer be ended that way.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     subsystem_ = true;
     source_ = &source;
