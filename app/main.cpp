@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/PlayerApp.h"
 #include "app/Resources.h"
@@ -57,6 +58,28 @@ void openFileAtStart(PlayerApp& app) {
     PostMessageW(app.mainWindow(), WM_COMMAND, PlayerApp::kCmdOpenSingle, 0);
 }
 
+// For automated runs only: LAYERDECK_OPEN_FILES names files separated by ";" that arrive
+// at start as one drop on the main window, in that order.
+void dropFilesAtStart(PlayerApp& app) {
+    const char* list = std::getenv("LAYERDECK_OPEN_FILES");
+    QtWindowSystem* windows = QtWindowSystem::instance();
+    if (!list || !*list || !windows) return;
+    std::vector<std::u16string> files;
+    const std::string all = list;
+    for (size_t at = 0; at <= all.size();) {
+        size_t end = all.find(';', at);
+        if (end == std::string::npos) end = all.size();
+        if (end > at) files.push_back(fromUtf8(all.substr(at, end - at)));
+        at = end + 1;
+    }
+    if (!files.empty()) windows->postDrop(app.mainWindow(), std::move(files), POINT{0, 0});
+}
+
+void startAutomatedRun(PlayerApp& app) {
+    openFileAtStart(app);
+    dropFilesAtStart(app);
+}
+
 std::u16string commandLineOf(int argc, char** argv) {
     std::u16string line;
     for (int i = 0; i < argc; ++i) {
@@ -82,7 +105,7 @@ int main(int argc, char** argv) {
         Module module(nullptr, nullptr, commandLine.c_str(), SW_SHOWNORMAL);
         PlayerApp::Hooks hooks;
         hooks.videoAreaCreated = &wireVideoArea;
-        hooks.started = &openFileAtStart;
+        hooks.started = &startAutomatedRun;
         code = PlayerApp::runProgram(module, std::move(hooks));
     }
     return code;
