@@ -6,48 +6,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/ItemTask.h"
 #include "app/PlayList.h"
 #include "app/PlayerApp.h"
 #include "framework/WindowApi.h"
 
 namespace {
-
-// Sleep before the clock starts, so that the workers have picked up their tasks.
-constexpr uint32_t kStartLeadMs = 10;
-
-class ItemTask : public ThreadPool::Task {
-public:
-    enum class Action { SeekAndPlay, Pause, Stop, Seek };
-
-    ItemTask(SharedRef<PlayItem> item, Semaphore& latch, Action action, int64_t positionMs = 0)
-        : item_(std::move(item)), latch_(latch), action_(action), position_(positionMs) {}
-
-    void run() override {
-        latch_.wait(INFINITE);
-        switch (action_) {
-            case Action::SeekAndPlay:
-                item_->seek(position_);
-                item_->play();
-                break;
-            case Action::Pause:
-                item_->pause();
-                break;
-            case Action::Stop:
-                item_->cancelStart();
-                item_->stop();
-                break;
-            case Action::Seek:
-                item_->seek(position_);
-                break;
-        }
-    }
-
-private:
-    SharedRef<PlayItem> item_;
-    Semaphore& latch_;
-    Action action_;
-    int64_t position_;
-};
 
 void sleepMs(uint32_t ms) {
     Event never(Event::Reset::Manual);
@@ -82,7 +46,7 @@ void PlayerApp::togglePlayPause() {
                 const int32_t offset = item->offsetMs();
                 if (offset > 0) {
                     // Saturates: the largest offsets must not wrap into the past.
-                    const int64_t delay = int64_t(offset) + kStartLeadMs;
+                    const int64_t delay = int64_t(offset) + ItemTask::kStartLeadMs;
                     item->scheduleStart(static_cast<int32_t>(std::min<int64_t>(delay, INT32_MAX)));
                 } else {
                     pool_->postTask(
@@ -91,7 +55,7 @@ void PlayerApp::togglePlayPause() {
                 }
             }
         }
-        sleepMs(kStartLeadMs);
+        sleepMs(ItemTask::kStartLeadMs);
         masterClock_.restart();
         releaseTasks(tasks);
         SetTimer(mainWindow(), readoutTimerId(), kReadoutIntervalMs, nullptr);

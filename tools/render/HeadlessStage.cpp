@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/ImageItem.h"
+#include "app/ItemTask.h"
 #include "app/MovieItem.h"
 #include "app/PlayList.h"
 #include "app/PlayerApp.h"
@@ -39,9 +40,6 @@
 namespace {
 
 constexpr DWORD kClearTargetAndDepth = 3;
-// As the player: a short sleep before the clock starts lets the workers pick up their
-// tasks, and timer-started items get the same lead.
-constexpr uint32_t kStartLeadMs = 10;
 constexpr uint32_t kPumpSliceMs = 5;
 
 std::string utf8(const std::u16string& text) {
@@ -52,38 +50,6 @@ void sleepMs(uint32_t ms) {
     Event never(Event::Reset::Manual);
     never.wait(ms);
 }
-
-// One item's part of a transport command, run on a worker once the latch lets go.
-class ItemTask : public ThreadPool::Task {
-public:
-    enum class Action { SeekAndPlay, Pause, Stop };
-
-    ItemTask(SharedRef<PlayItem> item, Semaphore& latch, Action action, int64_t positionMs = 0)
-        : item_(std::move(item)), latch_(latch), action_(action), position_(positionMs) {}
-
-    void run() override {
-        latch_.wait(INFINITE);
-        switch (action_) {
-            case Action::SeekAndPlay:
-                item_->seek(position_);
-                item_->play();
-                break;
-            case Action::Pause:
-                item_->pause();
-                break;
-            case Action::Stop:
-                item_->cancelStart();
-                item_->stop();
-                break;
-        }
-    }
-
-private:
-    SharedRef<PlayItem> item_;
-    Semaphore& latch_;
-    Action action_;
-    int64_t position_;
-};
 
 // The graph's own control of a movie made by the DirectShow factory.
 InterfacePtr<IMediaControl> graphControl(MovieItem& movie) {
@@ -580,7 +546,7 @@ bool HeadlessStage::play() {
             const int32_t offset = item->offsetMs();
             if (offset > 0) {
                 // The lead is added without passing the largest offset a list may hold.
-                const int64_t delay = std::min<int64_t>(int64_t(offset) + kStartLeadMs, INT32_MAX);
+                const int64_t delay = std::min<int64_t>(int64_t(offset) + ItemTask::kStartLeadMs, INT32_MAX);
                 item->scheduleStart(static_cast<int32_t>(delay));
             } else {
                 pool_->postTask(
@@ -589,7 +555,7 @@ bool HeadlessStage::play() {
             }
         }
     }
-    sleepMs(kStartLeadMs);
+    sleepMs(ItemTask::kStartLeadMs);
     clock_.restart();
     releaseTasks(tasks);
     transport_ = Transport::Playing;
