@@ -20,21 +20,6 @@ constexpr int32_t kMaxVolume = 1000;
 constexpr int32_t kMaxPan = 1000;
 constexpr int32_t kMaxBalance = 10000;
 
-IPin* firstPin(IBaseFilter* filter, PIN_DIRECTION wanted, InterfacePtr<IPin>& holder) {
-    InterfacePtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(pins.put())) || !pins) return nullptr;
-    for (;;) {
-        InterfacePtr<IPin> pin;
-        ULONG fetched = 0;
-        if (pins->Next(1, pin.put(), &fetched) != S_OK || fetched != 1 || !pin) return nullptr;
-        PIN_DIRECTION direction;
-        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted) {
-            holder = pin;
-            return holder.get();
-        }
-    }
-}
-
 bool isConnected(IPin* pin) {
     InterfacePtr<IPin> peer;
     return SUCCEEDED(pin->ConnectedTo(peer.put())) && peer;
@@ -124,7 +109,8 @@ HRESULT DirectShowMoviePlayer::build(const OpenParameters& p, const char16_t* fi
         EngineRenderer& r = renderers[i];
         if (!r.filter) continue;
         InterfacePtr<IPin> input;
-        if (!videoRenderer_ && firstPin(r.filter.get(), PINDIR_INPUT, input) && isConnected(input.get())) {
+        if (!videoRenderer_ && FileGraphBuilder::firstPin(r.filter.get(), PINDIR_INPUT, input) &&
+            isConnected(input.get())) {
             videoRenderer_ = r.filter;
             frameSource_ = r.frameSource;
         } else {
@@ -187,7 +173,7 @@ HRESULT DirectShowMoviePlayer::build(const OpenParameters& p, const char16_t* fi
 HRESULT DirectShowMoviePlayer::repairRenderer(IGraphBuilder* graph, IBaseFilter* renderer) {
     if (!graph || !renderer) return E_POINTER;
     InterfacePtr<IPin> input;
-    if (!firstPin(renderer, PINDIR_INPUT, input)) return E_FAIL;
+    if (!FileGraphBuilder::firstPin(renderer, PINDIR_INPUT, input)) return E_FAIL;
     if (isConnected(input.get())) return 1;
     InterfacePtr<IEnumFilters> filters;
     if (FAILED(graph->EnumFilters(filters.put())) || !filters) return E_FAIL;

@@ -21,21 +21,6 @@ bool extensionOf(std::u16string_view path, std::u16string_view* extension) {
     return true;
 }
 
-IPin* outputPin(IBaseFilter* filter, InterfacePtr<IPin>& holder) {
-    InterfacePtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(pins.put())) || !pins) return nullptr;
-    for (;;) {
-        InterfacePtr<IPin> pin;
-        ULONG fetched = 0;
-        if (pins->Next(1, pin.put(), &fetched) != S_OK || fetched != 1 || !pin) return nullptr;
-        PIN_DIRECTION direction;
-        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT) {
-            holder = pin;
-            return holder.get();
-        }
-    }
-}
-
 }  // namespace
 
 HRESULT FileGraphBuilder::prepare(IGraphBuilder* graph, const GUID* subtype, const char16_t* fileName,
@@ -72,6 +57,21 @@ HRESULT FileGraphBuilder::loadAndRender(IGraphBuilder* graph, FileStreamFilter* 
     hr = prepare(graph, &subtype, fileName, hook, source);
     if (FAILED(hr)) return hr;
     InterfacePtr<IPin> output;
-    if (!outputPin(source, output)) return E_FAIL;
+    if (!firstPin(source, PINDIR_OUTPUT, output)) return E_FAIL;
     return graph->Render(output.get());
+}
+
+IPin* FileGraphBuilder::firstPin(IBaseFilter* filter, PIN_DIRECTION wanted, InterfacePtr<IPin>& holder) {
+    InterfacePtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(pins.put())) || !pins) return nullptr;
+    for (;;) {
+        InterfacePtr<IPin> pin;
+        ULONG fetched = 0;
+        if (pins->Next(1, pin.put(), &fetched) != S_OK || fetched != 1 || !pin) return nullptr;
+        PIN_DIRECTION direction;
+        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted) {
+            holder = pin;
+            return holder.get();
+        }
+    }
 }

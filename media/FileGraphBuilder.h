@@ -4,7 +4,9 @@
 // through the engine's own file source, the load and the render of its pin. The player's
 // open and the dump tool build their graphs with the same calls.
 #include "framework/Guid.h"
+#include "framework/InterfacePtr.h"
 #include "framework/WinTypes.h"
+#include "framework/dshow/FilterInterfaces.h"
 #include "media/DirectShowPlayerFactory.h"
 
 struct IGraphBuilder;
@@ -25,4 +27,7 @@ public:
     // result (a VFW_S_ code when part of the file stays unrendered), or the first error.
     static HRESULT loadAndRender(IGraphBuilder* graph, FileStreamFilter* source, const char16_t* fileName,
                                  DecodeFilterHook hook);
+
+    // The filter's first pin of that direction (held in holder), or null.
+    static IPin* firstPin(IBaseFilter* filter, PIN_DIRECTION wanted, InterfacePtr<IPin>& holder);
 };
