@@ -15,6 +15,7 @@
 
 #include "FfmpegFiles.h"
 #include "PostedMessages.h"
+#include "VideoTestHarness.h"
 #include "framework/WideString.h"
 #include "graphics/DisplayConfig.h"
 #include "graphics/DrawBase.h"
@@ -146,22 +147,7 @@ protected:
     // The texture's pixels, alpha left out.
     Picture shown() {
         ScopedLock hold(itemLock_);
-        Picture out;
-        int32_t w = 0, h = 0;
-        texture_->size(&w, &h);
-        InterfacePtr<Image> view = texture_->openImage();
-        void* bits = nullptr;
-        int32_t pitch = 0;
-        if (!view || !view->lock(&bits, &pitch)) return out;
-        for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x) {
-                uint32_t p;
-                std::memcpy(&p, static_cast<uint8_t*>(bits) + y * pitch + x * 4, 4);
-                out.push_back(p & 0x00FFFFFF);
-            }
-        view->unlock();
-        texture_->commitImage(view.get(), nullptr);
-        return out;
+        return videotest::readRgb(*texture_);
     }
 
     // Polls (dispatching graph events) until the condition holds; false at the guard.
