@@ -19,7 +19,14 @@ struct Rig {
         videoSink = InterfacePtr<RecordingSink>(new RecordingSink());
         audioSink = InterfacePtr<RecordingSink>(new RecordingSink());
     }
-    ~Rig() { stop(); }
+    ~Rig() {
+        stop();
+        // Connected pins hold each other's filters, as a graph's teardown would undo.
+        for (IPin* pin : {static_cast<IPin*>(reader->pin()), static_cast<IPin*>(splitter->inputPin()),
+                          static_cast<IPin*>(splitter->videoPin()), static_cast<IPin*>(splitter->audioPin()),
+                          static_cast<IPin*>(videoSink->pin()), static_cast<IPin*>(audioSink->pin())})
+            if (pin) pin->Disconnect();
+    }
 
     HRESULT connectInput() { return reader->pin()->Connect(splitter->inputPin(), nullptr); }
     void connectAll() {
