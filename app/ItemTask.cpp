@@ -1,5 +1,6 @@
 #include "app/ItemTask.h"
 
+#include <memory>
 #include <utility>
 
 ItemTask::ItemTask(SharedRef<PlayItem> item, Semaphore& latch, Action action, int64_t positionMs)
@@ -23,4 +24,14 @@ void ItemTask::run() {
             item_->seek(position_);
             break;
     }
+}
+
+uint32_t postForEveryItem(PlayList& list, ThreadPool& pool, Semaphore& latch, ItemTask::Action action) {
+    uint32_t tasks = 0;
+    ScopedLock hold(list.lock());
+    for (SharedRef<PlayItem>& item : list.items()) {
+        pool.postTask(std::make_unique<ItemTask>(item, latch, action));
+        ++tasks;
+    }
+    return tasks;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/PlayItem.h"
+#include "app/PlayList.h"
 #include "framework/Event.h"
 #include "framework/SharedRef.h"
 #include "framework/ThreadPool.h"
@@ -26,3 +27,7 @@ private:
     Action action_;
     int64_t position_;
 };
+
+// Posts one task of that action for every item of the list (under its lock); answers how
+// many were posted, for the latch to release.
+uint32_t postForEveryItem(PlayList& list, ThreadPool& pool, Semaphore& latch, ItemTask::Action action);

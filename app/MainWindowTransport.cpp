@@ -94,15 +94,7 @@ void PlayerApp::togglePlayPause() {
 void PlayerApp::stopTransport() {
     if (!list_->empty() && pool_) {
         pool_->waitIdle(INFINITE);
-        uint32_t tasks = 0;
-        {
-            ScopedLock hold(list_->lock());
-            for (SharedRef<PlayItem>& item : list_->items()) {
-                pool_->postTask(std::make_unique<ItemTask>(item, *taskLatch_, ItemTask::Action::Stop));
-                ++tasks;
-            }
-        }
-        releaseTasks(tasks);
+        releaseTasks(postForEveryItem(*list_, *pool_, *taskLatch_, ItemTask::Action::Stop));
         pool_->waitIdle(INFINITE);
     }
     if (mainWindow()) KillTimer(mainWindow(), readoutTimerId());

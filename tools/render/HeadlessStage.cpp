@@ -586,15 +586,7 @@ bool HeadlessStage::pause() {
 void HeadlessStage::stop() {
     if (list_ && !list_->empty() && pool_) {
         pool_->waitIdle(INFINITE);
-        uint32_t tasks = 0;
-        {
-            ScopedLock hold(list_->lock());
-            for (SharedRef<PlayItem>& item : list_->items()) {
-                pool_->postTask(std::make_unique<ItemTask>(item, *taskLatch_, ItemTask::Action::Stop));
-                ++tasks;
-            }
-        }
-        releaseTasks(tasks);
+        releaseTasks(postForEveryItem(*list_, *pool_, *taskLatch_, ItemTask::Action::Stop));
         pool_->waitIdle(INFINITE);
     }
     clock_.setPosition(0);
